@@ -1,0 +1,95 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <yaml-cpp/yaml.h>
+
+#include "vorn_io/export.h"
+#include "vorn_io/logger.h"
+#include "vorn_io/private_timer.h"
+#include "vorn_io/vorn_io_interface.h"
+#include "vorn_motor/feetech_motor.h"
+
+/// A gripper on one Feetech bus servo.
+///
+/// Status 0 drives the servo towards -10.0 (where it also goes at start-up)
+/// with the torque limit `torque_low`; any other status towards +10.0 with
+/// `torque_high`. The gripper does not track which end it is at: it reports
+/// 1 once the last motion has come to rest, judged on the spread of its last
+/// 20 position readings, and only from the 401st poll after a command on.
+///
+/// It has no thread: each `getIoStatus` takes one position reading, so the
+/// host polls it, from one thread at a time.
+class VORN_IO_EXPORT ServoGripper : public VornIoInterface, private PrivateTimer {
+ public:
+  /// Creates the motor from the arguments; loads no parameters, so both
+  /// torque limits stay 100.0.
+  ServoGripper(int id, unsigned int baudrate, std::string& dev_name, bool inverse);
+  /// Loads a gripper file (parameters under "gripper"); an empty path reads
+  /// "motor_.yaml" in the working directory.
+  explicit ServoGripper(const std::string& path);
+  /// Loads section "feetechmotor<id>" of a motor file.
+  ServoGripper(int id, std::string& path);
+  /// Loads a parameter map of the host's own document.
+  explicit ServoGripper(YAML::Node node);
+
+  /// Disables the motor, waits 200 ms and releases it.
+  ~ServoGripper() override;
+
+  int setIoStatus(int status) override {
+    if (status != 0) {
+      setGripperMotion(kCloseTarget, torque_high);
+    } else {
+      setGripperMotion(kOpenTarget, torque_low);
+    }
+    LOG_INFO("The gripper has get cmd : {}\n", status);
+    return 0;
+  }
+
+  int getIoStatus(int& status) override {
+    bool finished = false;
+    getGripperState(finished);
+    status = finished ? 1 : 0;
+    return 0;
+  }
+
+  /// Creates, enables and homes the motor; a motor already held is released first.
+  void InitServoGripper(int id, unsigned int baudrate, std::string& dev_name, bool inverse);
+  /// Sends one motion command and restarts the settle test. Returns 0.
+  int setGripperMotion(double target, double torque);
+  /// Takes one position reading; `finished` is true once the motion has come to rest.
+  int getGripperState(bool& finished);
+
+  /// Loaders: 0 when the parameters were processed, -1 when a YAML error
+  /// stopped the load (logged as "YAML Error: ..."). Members are updated key
+  /// by key, so a failed load keeps the keys read before the failure.
+  int function_get_para(YAML::Node& node);
+  int function_get_para(std::string& path);
+  int function_get_para(unsigned int id, std::string& path);
+
+ private:
+  static constexpr double kOpenTarget = -10.0;
+  static constexpr double kCloseTarget = 10.0;
+  static constexpr int kWindowSize = 20;
+
+  std::uint32_t id = 0;
+  std::string dev_name;
+  std::uint32_t baudrate = 115200;
+  bool inverse = false;
+  double p = 2.0;
+  double i = 0.0;
+  double d = 0.24;
+  std::int32_t limit_low = -3400;
+  std::int32_t limit_high = 3400;
+  std::unique_ptr<feetechMotor> motor;
+  double torque_low = 100.0;
+  double torque_high = 100.0;
+  double position = 0.0;
+  std::int32_t windowWriteIndex = -1;
+  std::int32_t windowCount = 0;
+  std::array<double, kWindowSize> positionWindow{};
+  std::int32_t pollCount = 0;
+};

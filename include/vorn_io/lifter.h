@@ -1,0 +1,68 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include <yaml-cpp/yaml.h>
+
+#include "vorn_io/export.h"
+#include "vorn_io/private_timer.h"
+#include "vorn_io/vorn_io_interface.h"
+#include "vorn_motor/motor_interface.h"
+
+/// An up/down lifter driven by one motor.
+///
+/// Built from one YAML map that holds the lifter's keys ("maxpos", "freq",
+/// "speed") beside its motor's ("vendor", "id", "dev_name", ...). A move is a
+/// ramp: every 1000 / freq ms the set position advances by speed / freq,
+/// starting from 0 at the present position, until it has covered `maxpos`.
+/// Status 0 ramps in the motor's positive direction, status 1 in its negative
+/// one. A torque reading at or above 3.5 holds the motor where it is for that
+/// tick; the ramp goes on and the move still ends when it has covered the travel.
+///
+/// `getIoStatus` reports -1 while a move is in progress, then the reached
+/// state. Commands, polls and `setInitialStatus` may come from any thread.
+class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer {
+ public:
+  /// Reads the description, creates and starts the motor and the tick.
+  /// yaml-cpp's exceptions (a scalar node, an "id" that is no integer, ...)
+  /// and the motor constructor's exceptions leave the constructor. Without a
+  /// usable "vendor" the lifter has no motor: it never ticks and refuses moves.
+  explicit UpdownLifter(const YAML::Node& node);
+
+  /// Stops the tick, holds the motor at its present position, disables it
+  /// and waits (about 5 s at most) until it reports disabled.
+  ~UpdownLifter() override;
+
+  /// Starts a move towards `status` (0 or 1). Returns -1 while a move is in
+  /// progress and for any other value, 0 when the move was started or the
+  /// lifter already is in that state.
+  int setIoStatus(int status) override;
+
+  /// Stores -1 while a move is in progress, else the present state, and
+  /// returns the same value.
+  int getIoStatus(int& status) override;
+
+  /// Resets every parameter to its default.
+  void initParameter();
+
+  /// Declares the state the lifter is in (construction always assumes 0).
+  void setInitialStatus(int status);
+
+  /// One tick of the motion loop; the lifter's timer thread calls it.
+  void Callback();
+
+ private:
+  std::atomic<int> currentStatus{0};
+  int targetStatus = 0;
+  unsigned int freq = 10;
+  std::atomic<bool> moving{false};
+  float step = 0.2F;
+  float maxpos = 450.0F;
+  float maxTorque = 3.5F;
+  float cmdPos = 0.0F;
+  float speed = 1.5707964F;
+  std::mutex mtx;
+  std::shared_ptr<MotorInterface> motor;
+};

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <utility>
+
+#include "vorn_io/export.h"
+
+/// Runs a task periodically on a thread of its own.
+///
+/// Each cycle calls the task, measures how long it took in whole
+/// milliseconds on the monotonic clock, and sleeps for the rest of the
+/// interval. A task that overruns the interval is followed at once by the
+/// next call; missed cycles are not made up. A signal delivered during the
+/// sleep does not shorten it.
+///
+/// Devices inherit this privately; only the owner starts and stops it. The
+/// owner must call `stop()` first thing in its destructor, before any state
+/// the task touches is torn down.
+class VORN_IO_EXPORT PrivateTimer {
+ public:
+  PrivateTimer();
+  /// Stops the timer if the owner has not done so.
+  ~PrivateTimer();
+
+  PrivateTimer(const PrivateTimer&) = delete;
+  PrivateTimer& operator=(const PrivateTimer&) = delete;
+  PrivateTimer(PrivateTimer&&) = delete;
+  PrivateTimer& operator=(PrivateTimer&&) = delete;
+
+  /// Starts calling `task` every `interval` milliseconds on a new thread and
+  /// returns at once; the first call is made without an initial wait. An
+  /// interval of 0 or less runs the cycles back to back. The task's result is
+  /// ignored; it must not throw. Starting a running timer stops it first.
+  template <typename Task>
+  void start(int interval, Task task) {
+    Launch(interval, std::function<void()>([task = std::move(task)]() mutable { static_cast<void>(task()); }));
+  }
+
+  /// Clears `running`, cuts a sleep in progress short, and returns once the
+  /// thread has left its loop: the task is never called again. A task call
+  /// already under way is completed first. Stopping twice, or stopping a timer
+  /// that never started, does nothing. Called from within the task itself,
+  /// it ends the loop after that call without waiting.
+  void stop() noexcept;
+
+ protected:
+  /// True while the periodic loop is to go on.
+  std::atomic<bool> running{false};
+
+ private:
+  void Launch(int interval, std::function<void()> task);
+
+  struct Worker;
+  std::unique_ptr<Worker> worker_;
+};

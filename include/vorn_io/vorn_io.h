@@ -1,0 +1,10 @@
+#pragma once
+
+// Everything a host program needs from vorn_io.
+#include "vorn_io/gripper/servo_gripper.h"
+#include "vorn_io/lifter.h"
+#include "vorn_io/logger.h"
+#include "vorn_io/pid.h"
+#include "vorn_io/version.h"
+#include "vorn_io/virtual_gripper.h"
+#include "vorn_io/vorn_io_interface.h"

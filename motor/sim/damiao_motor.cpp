@@ -1,0 +1,28 @@
+#include "vorn_motor/damiao_motor.h"
+
+#include "sim_motor.h"
+
+struct damiaoMotor::Impl {
+  vorn_motor_sim::detail::SimMotor sim;
+  explicit Impl(std::string dev_name) : sim("damiaoMotor", std::move(dev_name)) {}
+};
+
+damiaoMotor::damiaoMotor(int motor_model, unsigned int id, unsigned int mode, unsigned int master_id,
+                         std::string dev_name, bool inverse, float kp, float kd)
+    : impl_(std::make_unique<Impl>(std::move(dev_name))) {
+  impl_->sim.RecordConstruction({static_cast<double>(motor_model), static_cast<double>(id), static_cast<double>(mode),
+                                 static_cast<double>(master_id), inverse ? 1.0 : 0.0, static_cast<double>(kp),
+                                 static_cast<double>(kd)});
+}
+
+damiaoMotor::~damiaoMotor() = default;
+
+int damiaoMotor::initMotor() { return impl_->sim.initMotor(); }
+int damiaoMotor::setPosition(double position) { return impl_->sim.setPosition(position); }
+int damiaoMotor::setVelocity(double velocity) { return impl_->sim.setVelocity(velocity); }
+int damiaoMotor::getVelocity(double& velocity) { return impl_->sim.getVelocity(velocity); }
+int damiaoMotor::getPosition(double& position) { return impl_->sim.getPosition(position); }
+int damiaoMotor::setEnable(bool enable) { return impl_->sim.setEnable(enable); }
+int damiaoMotor::getEnableState(bool& enabled) { return impl_->sim.getEnableState(enabled); }
+int damiaoMotor::setZeroPosition(int value) { return impl_->sim.setZeroPosition(value); }
+int damiaoMotor::getTorque(double& torque) { return impl_->sim.getTorque(torque); }

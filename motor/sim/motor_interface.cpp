@@ -1,0 +1,3 @@
+#include "vorn_motor/motor_interface.h"
+
+MotorInterface::~MotorInterface() = default;
