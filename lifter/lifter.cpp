@@ -1,10 +1,103 @@
-// Placeholder: replaced by the lifter implementation.
 #include "vorn_io/lifter.h"
 
-UpdownLifter::UpdownLifter(const YAML::Node& /*node*/) {}
-UpdownLifter::~UpdownLifter() { stop(); }
-int UpdownLifter::setIoStatus(int /*status*/) { return -1; }
-int UpdownLifter::getIoStatus(int& status) { return status = currentStatus.load(); }
-void UpdownLifter::initParameter() {}
+#include <unistd.h>
+
+#include "lifter/lifter_settings.h"
+#include "vorn_io/config_keys.h"
+#include "vorn_io/logger.h"
+#include "vorn_motor/common/motor_factory.h"
+
+namespace {
+
+namespace key = vorn_io::keys::lifter;
+using vorn_io::keys::AbsentValueOf;
+
+// The motor reports disabled within a few polls; one that never does must not
+// keep its host hanging in `delete`.
+constexpr int kDisablePollRounds = 50;
+constexpr useconds_t kDisablePollIntervalUs = 100000;
+
+// Holds the motor where it stands, disables it and waits until it says so.
+void ShutDown(MotorInterface& motor) {
+  double position = 0.0;
+  motor.getPosition(position);
+  motor.setPosition(position);
+  motor.setEnable(false);
+  bool enabled = true;
+  for (int round = 0; motor.getEnableState(enabled) == 0 && enabled; ++round) {
+    if (round == kDisablePollRounds) {
+      LOG_ERROR("Motor still enabled after {} polls, released anyway\r\n", kDisablePollRounds);
+      return;
+    }
+    usleep(kDisablePollIntervalUs);
+  }
+}
+
+}  // namespace
+
+UpdownLifter::UpdownLifter(const YAML::Node& node) {
+  initParameter();
+
+  vorn_io::lifter::Settings settings;
+  settings.maxpos = maxpos;
+  settings.freq = freq;
+  settings.speed = speed;
+  vorn_io::lifter::ReadSettings(node, settings);
+  settings.maxpos = vorn_io::lifter::NormaliseMaxpos(settings.maxpos);
+  vorn_io::lifter::ReplaceUnusable(settings);
+  maxpos = settings.maxpos;
+  freq = settings.freq;
+  speed = settings.speed;
+
+  LOG_INFO("id: {}; master_id: {}; mode: {}; strdev: {}; maxpos: {:.2f}\r\n", settings.id, settings.master_id,
+           settings.mode, settings.dev_name, maxpos);
+  if (!vorn_io::lifter::RampEnds(vorn_io::lifter::StepOf(speed, freq, true), maxpos)) {
+    LOG_ERROR("Ramp step {} per tick cannot cover maxpos {:.2f}, moves will be refused\r\n",
+              vorn_io::lifter::StepOf(speed, freq, true), maxpos);
+  }
+
+  motor = MotorAllocate(node);
+  if (!motor) {
+    return;
+  }
+  try {
+    motor->initMotor();
+    motor->setZeroPosition(vorn_io::lifter::kZeroPositionValue);
+    motor->setEnable(true);
+    start(static_cast<int>(1000U / freq), [this] { Callback(); });
+  } catch (...) {
+    // Members go before bases: without this the motor would be released while
+    // a tick could still reach it.
+    stop();
+    motor.reset();
+    throw;
+  }
+}
+
+UpdownLifter::~UpdownLifter() {
+  // No tick may touch the motor once its shutdown has begun.
+  stop();
+  if (motor) {
+    // A motor library that throws while parking must not end the host in
+    // `delete`: the motor is released all the same.
+    try {
+      ShutDown(*motor);
+    } catch (...) {
+    }
+  }
+  motor.reset();
+}
+
+void UpdownLifter::initParameter() {
+  currentStatus.store(0);
+  targetStatus = 0;
+  freq = AbsentValueOf<unsigned int>(key::kFreq);
+  moving.store(false);
+  step = 0.2F;
+  maxpos = AbsentValueOf<float>(key::kMaxpos);
+  maxTorque = 3.5F;
+  cmdPos = 0.0F;
+  speed = AbsentValueOf<float>(key::kSpeed);
+}
+
 void UpdownLifter::setInitialStatus(int status) { currentStatus.store(status); }
-void UpdownLifter::Callback() {}

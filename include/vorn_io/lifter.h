@@ -22,7 +22,13 @@
 /// tick; the ramp goes on and the move still ends when it has covered the travel.
 ///
 /// `getIoStatus` reports -1 while a move is in progress, then the reached
-/// state. Commands, polls and `setInitialStatus` may come from any thread.
+/// state. Commands, polls and `setInitialStatus` may come from any thread;
+/// polls never wait for a tick.
+///
+/// Settings that would start a move that never ends are replaced, with an
+/// error line: a "freq" of 0 by 10, a "maxpos" that is not finite by 450, a
+/// "speed" that is 0 or not finite by 3.14. A step (speed / freq) too small to
+/// carry the single-precision ramp past "maxpos" makes the lifter refuse moves.
 class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer {
  public:
   /// Reads the description, creates and starts the motor and the tick.
@@ -37,7 +43,8 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
 
   /// Starts a move towards `status` (0 or 1). Returns -1 while a move is in
   /// progress and for any other value, 0 when the move was started or the
-  /// lifter already is in that state.
+  /// lifter already is in that state. A lifter without a motor, or whose ramp
+  /// cannot end, refuses a move with -1.
   int setIoStatus(int status) override;
 
   /// Stores -1 while a move is in progress, else the present state, and

@@ -1,0 +1,141 @@
+// Settings and situations that would otherwise start a move that never ends,
+// or call through an empty motor handle.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <yaml-cpp/yaml.h>
+
+#include "lifter_test_support.h"
+#include "vorn_io/lifter.h"
+#include "vorn_motor_sim/sim_control.h"
+
+namespace {
+
+using namespace lifter_test;
+
+TEST(LifterSettings, LifterWithoutMotorRefusesMoves) {
+  LogCapture capture;
+  {
+    UpdownLifter lifter(YAML::Load("vendor: servo\n"));
+    EXPECT_EQ(lifter.setIoStatus(1), -1);
+    EXPECT_EQ(lifter.setIoStatus(0), 0);  // already there
+    EXPECT_EQ(lifter.setIoStatus(2), -1);
+    int status = -1;
+    EXPECT_EQ(lifter.getIoStatus(status), 0);
+  }
+  const std::string log = capture.Text();
+  EXPECT_EQ(Occurrences(log, "[ERROR] Lifter has no motor, cmd rejected: 1\r\n"), 1U);
+  EXPECT_EQ(Occurrences(log, "[WARN] Lifter already in stat: 0\r\n"), 1U);
+  EXPECT_EQ(Occurrences(log, "[WARN] Lifter cmd error: 2\r\n"), 1U);
+}
+
+TEST(LifterSettings, ZeroFreqBecomesTen) {
+  const std::string dev = UniqueDevName();
+  LogCapture capture;
+  {
+    UpdownLifter lifter(Description(dev, "freq: 0\n"));
+    ASSERT_EQ(lifter.setIoStatus(1), 0);
+    ASSERT_TRUE(WaitFor([&] { return CountOf(dev, "setPosition") > 0; }));
+  }
+  EXPECT_EQ(static_cast<float>(SetPositions(dev).at(0)), -kDefaultStep);
+  EXPECT_EQ(Occurrences(capture.Text(), "[ERROR] Invalid freq: 0, use 10\r\n"), 1U);
+}
+
+TEST(LifterSettings, TravelThatIsNoFiniteNumberBecomesTheFallback) {
+  struct Case {
+    std::string maxpos;
+    std::string error;  // empty: none
+    std::string travel;
+  };
+  const std::vector<Case> cases = {
+      {".nan", "[ERROR] Invalid maxpos: nan, use 450.00\r\n", "maxpos: 450.00\r\n"},
+      {"-.inf", "[ERROR] Invalid maxpos: inf, use 450.00\r\n", "maxpos: 450.00\r\n"},
+      {".inf", "", "maxpos: 480.00\r\n"},  // capped like any other large travel
+  };
+  for (const Case& c : cases) {
+    const std::string dev = UniqueDevName();
+    LogCapture capture;
+    {
+      UpdownLifter lifter(Description(dev, "maxpos: " + c.maxpos + "\n" + FastTicks()));
+      ASSERT_EQ(lifter.setIoStatus(1), 0);
+      EXPECT_EQ(WaitForEndOfMove(lifter), 1) << c.maxpos;
+    }
+    const std::string log = capture.Text();
+    EXPECT_EQ(Occurrences(log, "Invalid maxpos"), c.error.empty() ? 0U : 1U) << c.maxpos;
+    if (!c.error.empty()) {
+      EXPECT_EQ(Occurrences(log, c.error), 1U) << c.maxpos;
+    }
+    EXPECT_EQ(Occurrences(log, c.travel), 1U) << c.maxpos;
+  }
+}
+
+TEST(LifterSettings, SpeedThatCannotEndAMoveBecomesTheFallback) {
+  struct Case {
+    std::string speed;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {"0", "[ERROR] Invalid speed: 0, use 3.14\r\n"},        {"-0.0", "[ERROR] Invalid speed: -0, use 3.14\r\n"},
+      {".nan", "[ERROR] Invalid speed: nan, use 3.14\r\n"},   {".inf", "[ERROR] Invalid speed: inf, use 3.14\r\n"},
+      {"-.inf", "[ERROR] Invalid speed: -inf, use 3.14\r\n"},
+  };
+  const std::vector<float> ramp = ExpectedRamp(-(3.14F / static_cast<float>(kFastFreq)), 1.0F);
+  for (const Case& c : cases) {
+    const std::string dev = UniqueDevName();
+    LogCapture capture;
+    {
+      UpdownLifter lifter(Description(dev, fmt::format("maxpos: 1\nfreq: {}\nspeed: {}\n", kFastFreq, c.speed)));
+      ASSERT_EQ(lifter.setIoStatus(1), 0);
+      EXPECT_EQ(WaitForEndOfMove(lifter), 1) << c.speed;
+    }
+    const std::vector<double> sent = SetPositions(dev);
+    ASSERT_EQ(sent.size(), ramp.size() + 1) << c.speed;  // and the destructor's hold
+    EXPECT_EQ(sent[0], static_cast<double>(ramp[0])) << c.speed;
+    EXPECT_EQ(Occurrences(capture.Text(), c.error), 1U) << c.speed;
+  }
+}
+
+TEST(LifterSettings, NegativeSpeedIsKeptAndReversesTheRamp) {
+  const std::string dev = UniqueDevName();
+  LogCapture capture;
+  {
+    UpdownLifter lifter(Description(dev, "maxpos: 1\n" + FastTicks(-kDefaultStep)));
+    ASSERT_EQ(lifter.setIoStatus(1), 0);
+    EXPECT_EQ(WaitForEndOfMove(lifter), 1);
+  }
+  EXPECT_EQ(static_cast<float>(SetPositions(dev).at(0)), kDefaultStep);
+  EXPECT_EQ(Occurrences(capture.Text(), "Invalid speed"), 0U);
+}
+
+TEST(LifterSettings, StepLostInTheRoundingRefusesMoves) {
+  // Each ramp would stall below its travel in single precision.
+  for (const char* extra : {"speed: 0.00001\n", "maxpos: -1e7\n", "freq: 4000000000\n"}) {
+    const std::string dev = UniqueDevName();
+    LogCapture capture;
+    {
+      UpdownLifter lifter(Description(dev, extra));
+      EXPECT_EQ(lifter.setIoStatus(1), -1) << extra;
+      EXPECT_EQ(lifter.setIoStatus(0), 0) << extra;
+      int status = -1;
+      EXPECT_EQ(lifter.getIoStatus(status), 0) << extra;
+      EXPECT_EQ(CountOf(dev, "setZeroPosition"), 1U) << extra;
+    }
+    const std::string log = capture.Text();
+    EXPECT_EQ(Occurrences(log, "moves will be refused\r\n"), 1U) << extra;
+    EXPECT_EQ(Occurrences(log, ", cmd rejected: 1\r\n"), 1U) << extra;
+  }
+}
+
+TEST(LifterSettings, SmallestStepThatStillEndsIsAccepted) {
+  // At a travel of 1 floats lie 2^-23 apart: half of that is the last step
+  // that is lost, anything above it carries the ramp on.
+  const float spacing = std::nextafter(1.0F, 2.0F) - 1.0F;
+  const std::string dev = UniqueDevName();
+  UpdownLifter lifter(Description(dev, fmt::format("maxpos: 1\nfreq: 1\nspeed: {}\n", spacing / 2.0F)));
+  EXPECT_EQ(lifter.setIoStatus(1), -1);
+  UpdownLifter accepted(Description(UniqueDevName(), fmt::format("maxpos: 1\nfreq: 1\nspeed: {}\n", spacing)));
+  EXPECT_EQ(accepted.setIoStatus(1), 0);
+}
+
+}  // namespace
