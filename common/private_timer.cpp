@@ -7,9 +7,13 @@
 #include <thread>
 
 struct PrivateTimer::Worker {
+  // Guards `thread` and the sleep; `running` is cleared under it, so a stop
+  // request cannot slip in between the check and the wait.
   std::mutex mutex;
   std::condition_variable wake;
   std::thread thread;
+  // Held by a stop() that waits for the loop, so a second one waits as well.
+  std::mutex join_mutex;
 };
 
 PrivateTimer::PrivateTimer() : worker_(std::make_unique<Worker>()) {}
@@ -18,40 +22,48 @@ PrivateTimer::~PrivateTimer() { stop(); }
 
 void PrivateTimer::Launch(int interval, std::function<void()> task) {
   stop();
+  const std::lock_guard<std::mutex> lock(worker_->mutex);
   running.store(true);
-  worker_->thread = std::thread([this, interval, task = std::move(task)] {
-    using Clock = std::chrono::steady_clock;
-    while (running.load()) {
-      const Clock::time_point t0 = Clock::now();
-      task();
-      const Clock::time_point t1 = Clock::now();
-      // Only whole milliseconds of the task's duration count.
-      const std::int64_t elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(t1 - t0).count();
-      if (elapsed >= interval) {
-        continue;
-      }
-      const std::chrono::milliseconds remaining(interval - elapsed);
-      std::unique_lock<std::mutex> lock(worker_->mutex);
-      // Waits out the whole remainder (spurious and signal wake-ups included);
-      // only a stop request ends it early.
-      worker_->wake.wait_until(lock, Clock::now() + remaining, [this] { return !running.load(); });
+  worker_->thread = std::thread([this, interval, task = std::move(task)] { Loop(interval, task); });
+}
+
+void PrivateTimer::Loop(int interval, const std::function<void()>& task) {
+  using Clock = std::chrono::steady_clock;
+  while (running.load()) {
+    const Clock::time_point t0 = Clock::now();
+    task();
+    const Clock::time_point t1 = Clock::now();
+    // Only whole milliseconds of the task's duration count.
+    const std::int64_t elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(t1 - t0).count();
+    if (elapsed >= interval) {
+      continue;
     }
-  });
+    const std::chrono::milliseconds remaining(interval - elapsed);
+    std::unique_lock<std::mutex> lock(worker_->mutex);
+    // A wait towards a fixed deadline: wake-ups by signals or spurious ones
+    // resume it for the time left, and only a stop request ends it early.
+    worker_->wake.wait_until(lock, t1 + remaining, [this] { return !running.load(); });
+  }
 }
 
 void PrivateTimer::stop() noexcept {
   {
     const std::lock_guard<std::mutex> lock(worker_->mutex);
     running.store(false);
+    if (worker_->thread.get_id() == std::this_thread::get_id()) {
+      // From within the task: the loop ends as soon as the task returns, and
+      // the owner's own stop() joins the thread later.
+      return;
+    }
   }
   worker_->wake.notify_all();
-  std::thread& thread = worker_->thread;
-  if (!thread.joinable()) {
-    return;
+  const std::lock_guard<std::mutex> join_lock(worker_->join_mutex);
+  std::thread finished;
+  {
+    const std::lock_guard<std::mutex> lock(worker_->mutex);
+    finished = std::move(worker_->thread);
   }
-  if (thread.get_id() == std::this_thread::get_id()) {
-    thread.detach();
-  } else {
-    thread.join();
+  if (finished.joinable()) {
+    finished.join();
   }
 }

@@ -13,8 +13,11 @@ class VORN_IO_EXPORT Pid {
   /// Note the order of the limits: upper first.
   Pid(double kp_gain, double ki_gain, double kd_gain, double out_max, double out_min);
 
-  /// One step. A zero, infinite or NaN sample time, or a non-finite error, is
-  /// rejected with an error line: the result is 0.0 and nothing changes.
+  /// One step; returns the running output limited to the range, the upper
+  /// limit tested first. A zero sample time ("Error: sample time is ..."), a
+  /// non-finite error or sample time, or a step whose running output would
+  /// not be finite, is rejected with one error line: the result is 0.0 and
+  /// nothing changes.
   double PidCalc(double error_now, double sample_time);
 
   /// Replaces the gains; the history and the running output stay.

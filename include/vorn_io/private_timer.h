@@ -10,14 +10,16 @@
 /// Runs a task periodically on a thread of its own.
 ///
 /// Each cycle calls the task, measures how long it took in whole
-/// milliseconds on the monotonic clock, and sleeps for the rest of the
-/// interval. A task that overruns the interval is followed at once by the
-/// next call; missed cycles are not made up. A signal delivered during the
-/// sleep does not shorten it.
+/// milliseconds (the fraction dropped) on the monotonic clock, and sleeps for
+/// the rest of the interval. The monotonic clock keeps a wall-clock step from
+/// freezing or hurrying the owner. A task that overruns the interval is
+/// followed at once by the next call; missed cycles are not made up. A signal
+/// delivered during the sleep does not shorten it; only `stop()` does.
 ///
 /// Devices inherit this privately; only the owner starts and stops it. The
 /// owner must call `stop()` first thing in its destructor, before any state
-/// the task touches is torn down.
+/// the task touches is torn down. The task must not destroy its owner, nor
+/// call `start` on its own timer.
 class VORN_IO_EXPORT PrivateTimer {
  public:
   PrivateTimer();
@@ -40,9 +42,10 @@ class VORN_IO_EXPORT PrivateTimer {
 
   /// Clears `running`, cuts a sleep in progress short, and returns once the
   /// thread has left its loop: the task is never called again. A task call
-  /// already under way is completed first. Stopping twice, or stopping a timer
-  /// that never started, does nothing. Called from within the task itself,
-  /// it ends the loop after that call without waiting.
+  /// already under way is completed first. Stopping twice, stopping from two
+  /// threads at once, or stopping a timer that never started is harmless.
+  /// Called from within the task itself, it ends the loop after that call
+  /// without waiting.
   void stop() noexcept;
 
  protected:
@@ -51,6 +54,7 @@ class VORN_IO_EXPORT PrivateTimer {
 
  private:
   void Launch(int interval, std::function<void()> task);
+  void Loop(int interval, const std::function<void()>& task);
 
   struct Worker;
   std::unique_ptr<Worker> worker_;

@@ -1,19 +1,37 @@
 #include "vorn_motor/damiao_motor.h"
 
+#include <cmath>
+#include <utility>
+
 #include "sim_motor.h"
+
+namespace {
+
+// The motor's own position controller, when the configured gain is unusable.
+constexpr float kDefaultKp = 15.0F;
+// Peak torque, in the unit the lifter's torque limit (3.5) is given in.
+constexpr double kPeakTorque = 6.0;
+
+vorn_motor_sim::detail::MotorTraits DamiaoTraits(bool inverse, float kp) {
+  const float gain = kp > 0.0F && std::isfinite(kp) ? kp : kDefaultKp;
+  return {vorn_motor_sim::detail::Vendor::kDamiao, inverse, static_cast<double>(gain), kPeakTorque};
+}
+
+}  // namespace
 
 struct damiaoMotor::Impl {
   vorn_motor_sim::detail::SimMotor sim;
-  explicit Impl(std::string dev_name) : sim("damiaoMotor", std::move(dev_name)) {}
+  Impl(const vorn_motor_sim::detail::MotorTraits& traits, std::string dev_name, std::vector<double> args)
+      : sim(traits, std::move(dev_name), std::move(args)) {}
 };
 
 damiaoMotor::damiaoMotor(int motor_model, unsigned int id, unsigned int mode, unsigned int master_id,
                          std::string dev_name, bool inverse, float kp, float kd)
-    : impl_(std::make_unique<Impl>(std::move(dev_name))) {
-  impl_->sim.RecordConstruction({static_cast<double>(motor_model), static_cast<double>(id), static_cast<double>(mode),
-                                 static_cast<double>(master_id), inverse ? 1.0 : 0.0, static_cast<double>(kp),
-                                 static_cast<double>(kd)});
-}
+    : impl_(std::make_unique<Impl>(
+          DamiaoTraits(inverse, kp), std::move(dev_name),
+          std::vector<double>{static_cast<double>(motor_model), static_cast<double>(id), static_cast<double>(mode),
+                              static_cast<double>(master_id), inverse ? 1.0 : 0.0, static_cast<double>(kp),
+                              static_cast<double>(kd)})) {}
 
 damiaoMotor::~damiaoMotor() = default;
 

@@ -1,16 +1,30 @@
 #include "vorn_motor/feetech_motor.h"
 
+#include <utility>
+
 #include "sim_motor.h"
+
+namespace {
+
+// A servo's controller is stiff: a command a twentieth of a unit beyond an
+// obstacle already pushes with the full default limit.
+constexpr double kStiffness = 2000.0;
+// The limit before the first setGripperStatus, in the unit of its torque argument.
+constexpr double kDefaultTorqueLimit = 100.0;
+
+}  // namespace
 
 struct feetechMotor::Impl {
   vorn_motor_sim::detail::SimMotor sim;
-  explicit Impl(std::string dev_name) : sim("feetechMotor", std::move(dev_name)) {}
+  Impl(bool inverse, std::string dev_name, std::vector<double> args)
+      : sim({vorn_motor_sim::detail::Vendor::kFeetech, inverse, kStiffness, kDefaultTorqueLimit}, std::move(dev_name),
+            std::move(args)) {}
 };
 
 feetechMotor::feetechMotor(unsigned int id, unsigned int baudrate, std::string& dev_name, bool inverse)
-    : impl_(std::make_unique<Impl>(dev_name)) {
-  impl_->sim.RecordConstruction({static_cast<double>(id), static_cast<double>(baudrate), inverse ? 1.0 : 0.0});
-}
+    : impl_(std::make_unique<Impl>(
+          inverse, dev_name,
+          std::vector<double>{static_cast<double>(id), static_cast<double>(baudrate), inverse ? 1.0 : 0.0})) {}
 
 feetechMotor::~feetechMotor() = default;
 

@@ -1,19 +1,40 @@
 #pragma once
 
-#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "sim_settings.h"
 #include "vorn_motor_sim/sim_control.h"
 
 namespace vorn_motor_sim::detail {
 
+/// What a vendor class tells the model about the motor it stands for.
+struct MotorTraits {
+  Vendor vendor;
+  bool inverse;
+  /// Torque per position unit that the command reaches beyond an obstacle.
+  double stiffness;
+  /// The most torque the motor pushes with until a command says otherwise.
+  double torque_limit;
+};
+
 /// The kinematic model and the call journal shared by both simulated motors.
+///
+/// The model lives on an axis whose frame is the motor's own at construction,
+/// mirrored for an inverted motor. Enabled, the motor travels towards its
+/// command at a bounded rate until an obstacle stops it; pushing against the
+/// obstacle reads as torque, up to the motor's torque limit. Time comes from
+/// the simulation clock and is taken up on every call.
 class SimMotor {
  public:
-  SimMotor(std::string kind, std::string dev_name);
+  /// Records the constructor call (`args` without the device name) and
+  /// throws `std::runtime_error` if the motor's script says so.
+  SimMotor(const MotorTraits& traits, std::string dev_name, std::vector<double> args);
   ~SimMotor();
 
   SimMotor(const SimMotor&) = delete;
@@ -30,29 +51,43 @@ class SimMotor {
   int getTorque(double& torque);
   int setGripperStatus(double position, double speed, double torque);
 
-  /// Records the constructor call; done by the vendor classes, which know their arguments.
-  void RecordConstruction(std::vector<double> args);
-
  private:
-  using Clock = std::chrono::steady_clock;
+  enum class Mode { kPosition, kVelocity };
 
   void Advance();
+  [[nodiscard]] double Confine(double axis_position) const;
+  [[nodiscard]] double AxisTorque() const;
+  double Noise();
   void Record(const char* op, std::vector<double> args, int result = 0);
+  /// Journals a call refused because `initMotor` has not been called yet.
+  int RefuseUninitialised(const char* op);
 
   std::mutex mutex_;
-  std::string kind_;
-  std::string dev_name_;
-  MotorScript script_;
+  const MotorTraits traits_;
+  const std::string kind_;
+  const std::string dev_name_;
+  const MotorScript script_;
+  const EnvironmentSettings environment_;
+  const std::optional<double> obstacle_;  // on the axis
+  const double max_speed_;
+  const double noise_;
+  const double direction_;  // motor frame = direction_ * (axis - zero_)
+  std::mt19937_64 random_;
+
   std::size_t next_torque_ = 0;
   std::size_t next_position_ = 0;
+  std::size_t disable_lag_left_ = 0;
+  bool initialised_ = false;
   bool enabled_ = false;
-  double position_ = 0.0;  // absolute, in the frame at construction
+  Mode mode_ = Mode::kPosition;
+  double axis_ = 0.0;
   double zero_ = 0.0;
-  double target_ = 0.0;    // absolute
-  double speed_;
-  double push_torque_ = 0.0;
-  double velocity_ = 0.0;
-  Clock::time_point last_update_;
+  double target_ = 0.0;        // position mode, on the axis
+  double velocity_cmd_ = 0.0;  // velocity mode, on the axis
+  double rate_;                // present bound of the travel speed
+  double torque_limit_;
+  double velocity_ = 0.0;  // on the axis, at the end of the last stretch of time
+  double last_update_;
 };
 
 }  // namespace vorn_motor_sim::detail

@@ -1,13 +1,19 @@
 #include "sim_registry.h"
 
 #include <atomic>
-#include <cstdlib>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vorn_motor_sim {
 namespace {
+
+// A lifter ticking at 10 Hz records some 30 calls a second; a host program
+// that runs for hours must not grow without bound.
+constexpr std::size_t kJournalLimit = 65536;
 
 struct Registry {
   std::mutex mutex;
@@ -15,49 +21,38 @@ struct Registry {
   std::map<std::string, std::vector<Call>> journals;
 };
 
+// Never destroyed: a motor held by a static object may still record while
+// the process exits.
 Registry& TheRegistry() {
-  static Registry registry;
-  return registry;
+  static auto* registry = new Registry;
+  return *registry;
 }
 
 std::atomic<std::size_t> g_live{0};
-
-std::optional<double> EnvNumber(const char* name) {
-  const char* text = std::getenv(name);
-  if (text == nullptr || *text == '\0') {
-    return std::nullopt;
-  }
-  char* end = nullptr;
-  const double value = std::strtod(text, &end);
-  if (end == text) {
-    return std::nullopt;
-  }
-  return value;
-}
 
 }  // namespace
 
 namespace detail {
 
-MotorScript ScriptFor(const std::string& dev_name) {
+std::optional<MotorScript> ConfiguredScript(const std::string& dev_name) {
   Registry& registry = TheRegistry();
-  {
-    const std::lock_guard<std::mutex> lock(registry.mutex);
-    const auto found = registry.scripts.find(dev_name);
-    if (found != registry.scripts.end()) {
-      return found->second;
-    }
+  const std::lock_guard<std::mutex> lock(registry.mutex);
+  const auto found = registry.scripts.find(dev_name);
+  if (found == registry.scripts.end()) {
+    return std::nullopt;
   }
-  MotorScript script;
-  script.obstacle = EnvNumber("VORN_MOTOR_SIM_OBSTACLE");
-  script.maxSpeed = EnvNumber("VORN_MOTOR_SIM_MAX_SPEED");
-  return script;
+  return found->second;
 }
 
 void Record(const std::string& dev_name, Call call) {
   Registry& registry = TheRegistry();
   const std::lock_guard<std::mutex> lock(registry.mutex);
-  registry.journals[dev_name].push_back(std::move(call));
+  std::vector<Call>& journal = registry.journals[dev_name];
+  if (journal.size() >= kJournalLimit) {
+    // Dropping a quarter at once keeps the cost of the erase amortised.
+    journal.erase(journal.begin(), std::next(journal.begin(), kJournalLimit / 4));
+  }
+  journal.push_back(std::move(call));
 }
 
 void MotorCreated() { g_live.fetch_add(1); }
@@ -91,10 +86,13 @@ std::vector<Call> Calls(const std::string& dev_name, const std::string& op) {
 std::size_t LiveMotors() { return g_live.load(); }
 
 void Reset() {
-  Registry& registry = TheRegistry();
-  const std::lock_guard<std::mutex> lock(registry.mutex);
-  registry.scripts.clear();
-  registry.journals.clear();
+  {
+    Registry& registry = TheRegistry();
+    const std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.scripts.clear();
+    registry.journals.clear();
+  }
+  UseRealClock();
 }
 
 }  // namespace vorn_motor_sim

@@ -75,6 +75,9 @@ class VORN_IO_EXPORT ServoGripper : public VornIoInterface, private PrivateTimer
   static constexpr double kCloseTarget = 10.0;
   static constexpr int kWindowSize = 20;
 
+  /// Disables and deletes the motor held, if any (the destructor's shutdown).
+  void ReleaseMotor();
+
   std::uint32_t id = 0;
   std::string dev_name;
   std::uint32_t baudrate = 115200;

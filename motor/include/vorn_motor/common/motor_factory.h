@@ -75,8 +75,8 @@ inline std::shared_ptr<MotorInterface> MotorAllocate(const YAML::Node& node) {
     LOG_INFO("id: {:#X}; master_id: {:#X}; mode: {}; strdev: {}, inverse: {}\r\n", unsigned_id, unsigned_master_id,
              mode, dev_name, inverse);
     LOG_INFO("motor_model: {}\r\n", motor_model);
-    return std::make_shared<damiaoMotor>(motor_model, unsigned_id, static_cast<unsigned int>(mode),
-                                         unsigned_master_id, dev_name, inverse, kp, kd);
+    return std::make_shared<damiaoMotor>(motor_model, unsigned_id, static_cast<unsigned int>(mode), unsigned_master_id,
+                                         dev_name, inverse, kp, kd);
   }
   if (vendor == "feetech") {
     int baudrate = AbsentValueOf<int>(key::kBaudrate);

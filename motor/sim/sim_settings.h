@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace vorn_motor_sim::detail {
+
+enum class Vendor { kDamiao, kFeetech };
+
+/// The simulation settings a host sets through the environment. Each is read
+/// as VORN_MOTOR_SIM_<VENDOR>_<NAME> (VENDOR being DAMIAO or FEETECH), else
+/// as VORN_MOTOR_SIM_<NAME>; a value that does not parse is reported on
+/// standard error and left unset.
+struct EnvironmentSettings {
+  std::optional<double> obstacle;     // OBSTACLE: any finite number
+  std::optional<double> max_speed;    // MAX_SPEED: greater than 0
+  std::optional<double> noise;        // NOISE: 0 or more
+  std::optional<std::uint64_t> seed;  // SEED: an unsigned integer
+};
+
+EnvironmentSettings SettingsFromEnvironment(Vendor vendor);
+
+}  // namespace vorn_motor_sim::detail

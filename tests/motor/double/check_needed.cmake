@@ -1,0 +1,26 @@
+# libvorn_io must reach the motor side only through the vendor's soname, and
+# must not use anything of the simulation's test control.
+#   -DLIBRARY=... -DREADELF=... -DNM=...
+execute_process(COMMAND "${READELF}" -d "${LIBRARY}" OUTPUT_VARIABLE dynamic RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "readelf failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]]*\\]" needed "${dynamic}")
+set(motor_side "")
+foreach(entry IN LISTS needed)
+  string(REGEX REPLACE ".*\\[([^]]*)\\]" "\\1" name "${entry}")
+  if(name MATCHES "motor|sim")
+    list(APPEND motor_side "${name}")
+  endif()
+endforeach()
+if(NOT motor_side STREQUAL "libvorn_motor.so.1")
+  message(FATAL_ERROR "motor-side NEEDED entries of ${LIBRARY}: '${motor_side}', expected 'libvorn_motor.so.1'\n${dynamic}")
+endif()
+
+execute_process(COMMAND "${NM}" -D -C --undefined-only "${LIBRARY}" OUTPUT_VARIABLE undefined RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+if(undefined MATCHES "vorn_motor_sim")
+  message(FATAL_ERROR "${LIBRARY} uses the simulation's test control:\n${undefined}")
+endif()
