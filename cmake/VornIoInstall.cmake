@@ -28,6 +28,30 @@ install(FILES
   "${CMAKE_CURRENT_BINARY_DIR}/vorn_ioConfigVersion.cmake"
   DESTINATION ${VORN_IO_CMAKE_DIR})
 
-configure_file(cmake/vorn_io.pc.in "${CMAKE_CURRENT_BINARY_DIR}/vorn_io.pc" @ONLY)
-install(FILES "${CMAKE_CURRENT_BINARY_DIR}/vorn_io.pc"
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+# The .pc file names its prefix outright (a ${pcfiledir}-relative one would put
+# odd -I/-L paths on the command line for a /usr install). That prefix is the
+# one given at install time (cmake --install --prefix), not the configured one,
+# so the install step fills it in. Each prefix gets its own staging copy, so
+# installs of one build tree into several prefixes at once do not mix.
+foreach(kind LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${kind}}")
+    set(VORN_IO_PC_${kind} "${CMAKE_INSTALL_${kind}}")
+  else()
+    set(VORN_IO_PC_${kind} "\${prefix}/${CMAKE_INSTALL_${kind}}")
+  endif()
+endforeach()
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(_vorn_io_pc_destination "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+else()
+  set(_vorn_io_pc_destination "\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+endif()
+set(VORN_IO_PC_PREFIX "@VORN_IO_INSTALL_PREFIX@")
+configure_file(cmake/vorn_io.pc.in "${CMAKE_CURRENT_BINARY_DIR}/vorn_io.pc.stage" @ONLY)
+install(CODE "
+  string(MD5 prefix_hash \"\${CMAKE_INSTALL_PREFIX}\")
+  set(pc_file \"${CMAKE_CURRENT_BINARY_DIR}/pkgconfig/\${prefix_hash}/vorn_io.pc\")
+  file(READ \"${CMAKE_CURRENT_BINARY_DIR}/vorn_io.pc.stage\" pc)
+  string(REPLACE \"@VORN_IO_INSTALL_PREFIX@\" \"\${CMAKE_INSTALL_PREFIX}\" pc \"\${pc}\")
+  file(WRITE \"\${pc_file}\" \"\${pc}\")
+  file(INSTALL DESTINATION \"${_vorn_io_pc_destination}\" TYPE FILE FILES \"\${pc_file}\")
+")

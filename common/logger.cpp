@@ -19,8 +19,8 @@ struct LevelName {
 
 // Matched exactly: "warning", not "warn", and no entry for "off".
 constexpr LevelName kLevelNames[] = {
-    {"trace", spdlog::level::trace}, {"debug", spdlog::level::debug},      {"info", spdlog::level::info},
-    {"warning", spdlog::level::warn}, {"error", spdlog::level::err}, {"critical", spdlog::level::critical},
+    {"trace", spdlog::level::trace},  {"debug", spdlog::level::debug}, {"info", spdlog::level::info},
+    {"warning", spdlog::level::warn}, {"error", spdlog::level::err},   {"critical", spdlog::level::critical},
 };
 
 // Configuration notices go straight to standard output, ahead of any line.

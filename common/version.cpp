@@ -1,5 +1,6 @@
 #include "vorn_io/version.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <mutex>
 
@@ -20,8 +21,8 @@ const char* get_version_str() {
   // at the same time; later calls return the same pointer.
   std::call_once(g_formatted, [] {
     std::snprintf(g_buffer, kBufferSize, "%s version: %s.%s.%s.%s, compile time: %s %s", "vorn_io",
-                  VORN_IO_VERSION_MAJOR, VORN_IO_VERSION_MINOR, VORN_IO_VERSION_PATCH, VORN_IO_REVISION,
-                  __DATE__, __TIME__);
+                  VORN_IO_VERSION_MAJOR, VORN_IO_VERSION_MINOR, VORN_IO_VERSION_PATCH, VORN_IO_REVISION, __DATE__,
+                  __TIME__);
     g_version = g_buffer;
   });
   return g_version;

@@ -75,8 +75,7 @@ constexpr const char* LevelTag(spdlog::level::level_enum level) {
 }
 
 template <typename Format, typename... Args>
-void Emit(spdlog::level::level_enum level, const spdlog::source_loc& where, const Format& format,
-          Args&&... args) {
+void Emit(spdlog::level::level_enum level, const spdlog::source_loc& where, const Format& format, Args&&... args) {
   Logger& logger = Logger::Instance();
   // A filtered line costs no formatting and uses no number.
   if (!logger.ShouldLog(level)) {
@@ -98,12 +97,12 @@ void Emit(spdlog::level::level_enum level, const spdlog::source_loc& where, cons
 
 // The format string is checked when the call is compiled: a placeholder that
 // does not fit its argument is a build error, not a run-time exception.
-#define LOG_INFO(format, ...)                                                                       \
+#define LOG_INFO(format, ...)                                                                         \
   ::quorvane::detail::Emit(::spdlog::level::info, ::spdlog::source_loc{__FILE__, __LINE__, __func__}, \
                            FMT_STRING(format), ##__VA_ARGS__)
-#define LOG_WARN(format, ...)                                                                       \
+#define LOG_WARN(format, ...)                                                                         \
   ::quorvane::detail::Emit(::spdlog::level::warn, ::spdlog::source_loc{__FILE__, __LINE__, __func__}, \
                            FMT_STRING(format), ##__VA_ARGS__)
-#define LOG_ERROR(format, ...)                                                                     \
+#define LOG_ERROR(format, ...)                                                                       \
   ::quorvane::detail::Emit(::spdlog::level::err, ::spdlog::source_loc{__FILE__, __LINE__, __func__}, \
                            FMT_STRING(format), ##__VA_ARGS__)

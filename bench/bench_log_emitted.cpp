@@ -1,0 +1,56 @@
+// An emitted LOG_INFO against spdlog's own log call of the same text and
+// arguments, both through a logger without sinks and with the pattern "%v":
+// what the library adds is the handle, the number and the prefix.
+#include <memory>
+
+#include <benchmark/benchmark.h>
+#include <spdlog/logger.h>
+#include <spdlog/pattern_formatter.h>
+
+#include "figures.h"
+#include "vorn_io/logger.h"
+
+namespace {
+
+void BM_LibraryInfo(benchmark::State& state) {
+  float set_pos = 12.5F;
+  double position = 12.375;
+  double torque = 0.25;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(set_pos);
+    benchmark::DoNotOptimize(position);
+    benchmark::DoNotOptimize(torque);
+    LOG_INFO("set pos {:.2f}, current pos {:.3f}, current torque: {:.3f}\r\n", set_pos, position, torque);
+  }
+}
+BENCHMARK(BM_LibraryInfo);
+
+void BM_SpdlogInfo(benchmark::State& state) {
+  spdlog::logger logger("baseline");
+  logger.set_level(spdlog::level::info);
+  logger.set_formatter(std::make_unique<spdlog::pattern_formatter>("%v"));
+  float set_pos = 12.5F;
+  double position = 12.375;
+  double torque = 0.25;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(set_pos);
+    benchmark::DoNotOptimize(position);
+    benchmark::DoNotOptimize(torque);
+    logger.log(spdlog::source_loc{__FILE__, __LINE__, static_cast<const char*>(__func__)}, spdlog::level::info,
+               FMT_STRING("set pos {:.2f}, current pos {:.3f}, current torque: {:.3f}\r\n"), set_pos, position, torque);
+  }
+}
+BENCHMARK(BM_SpdlogInfo);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  vorn_io_bench::ConfigureLogger("info");
+  return vorn_io_bench::RunAndReport(argc, argv,
+                                     {{"LOG_INFO emitted, no sinks",
+                                       {"BM_LibraryInfo", ""},
+                                       vorn_io_bench::Measure{"BM_SpdlogInfo", ""},
+                                       "ns",
+                                       "ratio <= 1.2",
+                                       [](double, double ratio) { return ratio <= 1.2; }}});
+}

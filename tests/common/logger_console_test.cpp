@@ -1,0 +1,184 @@
+// The console side of the logger, byte for byte. The logger reads its
+// environment once per process, so every case runs the scripted logging
+// program in a child of its own.
+
+#include <map>
+#include <ostream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "child_run.h"
+
+namespace {
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+constexpr const char kStdoutNotSet[] = "environment variable SPDLOG_STDOUT is not set, and set true\n";
+constexpr const char kStdoutInvalid[] = "environment variable SPDLOG_STDOUT is invalid, and set true\n";
+constexpr const char kSystemdNotSet[] = "environment variable SPDLOG_SYSTEMD is not set, and set false\n";
+constexpr const char kSystemdInvalid[] = "environment variable SPDLOG_SYSTEMD is invalid, and set false\n";
+constexpr const char kLevelNotSet[] = "environment variable SPDLOG_LEVEL is not set, and set default level\n";
+constexpr const char kLevelInvalid[] = "environment variable SPDLOG_LEVEL is invalid, and set default level\n";
+
+// Console on, journal off, default level, with nothing said about any of it.
+const Env kQuiet{{"SPDLOG_STDOUT", "true"}, {"SPDLOG_SYSTEMD", "false"}, {"SPDLOG_LEVEL", "info"}};
+
+Env QuietWith(const std::string& name, const std::string& value) {
+  Env env;
+  for (const auto& entry : kQuiet) {
+    env.emplace_back(entry.first, entry.first == name ? value : entry.second);
+  }
+  return env;
+}
+
+Env QuietWithout(const std::string& name) {
+  Env env;
+  for (const auto& entry : kQuiet) {
+    if (entry.first != name) {
+      env.push_back(entry);
+    }
+  }
+  return env;
+}
+
+std::string RunScript(const Env& env, const std::vector<std::string>& commands) {
+  const vorn_io_test::ChildOutput child = vorn_io_test::RunChild(VORN_IO_LOG_SCRIPT, commands, env);
+  EXPECT_TRUE(vorn_io_test::ExitedCleanly(child)) << "wait status " << child.wait_status;
+  return child.out;
+}
+
+struct ConsoleCase {
+  const char* name;
+  Env env;
+  std::vector<std::string> commands;
+  std::string expected;
+};
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ConsoleCase& c, std::ostream* os) { *os << c.name; }
+
+class ConsoleOutput : public testing::TestWithParam<ConsoleCase> {};
+
+TEST_P(ConsoleOutput, IsExactly) {
+  const ConsoleCase& c = GetParam();
+  EXPECT_EQ(RunScript(c.env, c.commands), c.expected);
+}
+
+std::string CaseName(const testing::TestParamInfo<ConsoleCase>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Configuration, ConsoleOutput,
+    testing::Values(
+        ConsoleCase{"NothingSet",
+                    {},
+                    {"info:a"},
+                    std::string(kStdoutNotSet) + kSystemdNotSet + kLevelNotSet + "  1 [INFO] a\n"},
+        ConsoleCase{"AllValid", kQuiet, {"info:a"}, "  1 [INFO] a\n"},
+        ConsoleCase{"StdoutCapitalTrue",
+                    QuietWith("SPDLOG_STDOUT", "TRUE"),
+                    {"info:a"},
+                    std::string(kStdoutInvalid) + "  1 [INFO] a\n"},
+        ConsoleCase{
+            "StdoutEmpty", QuietWith("SPDLOG_STDOUT", ""), {"info:a"}, std::string(kStdoutInvalid) + "  1 [INFO] a\n"},
+        ConsoleCase{"StdoutFalse", QuietWith("SPDLOG_STDOUT", "false"), {"info:a", "warn:b", "error:c"}, ""},
+        // The notices are written directly, so they appear without a console sink.
+        ConsoleCase{"StdoutFalseOthersNotSet",
+                    {{"SPDLOG_STDOUT", "false"}},
+                    {"info:a"},
+                    std::string(kSystemdNotSet) + kLevelNotSet},
+        ConsoleCase{"SystemdNotSet",
+                    QuietWithout("SPDLOG_SYSTEMD"),
+                    {"info:a"},
+                    std::string(kSystemdNotSet) + "  1 [INFO] a\n"},
+        ConsoleCase{"SystemdInvalid",
+                    QuietWith("SPDLOG_SYSTEMD", "yes"),
+                    {"info:a"},
+                    std::string(kSystemdInvalid) + "  1 [INFO] a\n"},
+        ConsoleCase{
+            "LevelNotSet", QuietWithout("SPDLOG_LEVEL"), {"info:a"}, std::string(kLevelNotSet) + "  1 [INFO] a\n"},
+        ConsoleCase{"LevelWarnIsNotAName",
+                    QuietWith("SPDLOG_LEVEL", "warn"),
+                    {"info:a"},
+                    std::string(kLevelInvalid) + "  1 [INFO] a\n"},
+        ConsoleCase{"LevelOffIsNotAName",
+                    QuietWith("SPDLOG_LEVEL", "off"),
+                    {"info:a"},
+                    std::string(kLevelInvalid) + "  1 [INFO] a\n"},
+        ConsoleCase{"LevelNamesAreCaseSensitive",
+                    QuietWith("SPDLOG_LEVEL", "Error"),
+                    {"info:a"},
+                    std::string(kLevelInvalid) + "  1 [INFO] a\n"},
+        ConsoleCase{"LevelTrace", QuietWith("SPDLOG_LEVEL", "trace"), {"info:a"}, "  1 [INFO] a\n"},
+        ConsoleCase{"LevelDebug", QuietWith("SPDLOG_LEVEL", "debug"), {"info:a"}, "  1 [INFO] a\n"},
+        ConsoleCase{"LevelWarning",
+                    QuietWith("SPDLOG_LEVEL", "warning"),
+                    {"info:a", "warn:b", "info:c", "error:d"},
+                    "  1 [WARN] b\n  2 [ERROR] d\n"},
+        // Filtered calls use no numbers: the error lines count 1, 2, 3.
+        ConsoleCase{"LevelError",
+                    QuietWith("SPDLOG_LEVEL", "error"),
+                    {"info:a", "warn:b", "error:c", "info:d", "warn:e", "error:f", "error:g"},
+                    "  1 [ERROR] c\n  2 [ERROR] f\n  3 [ERROR] g\n"},
+        ConsoleCase{"LevelCritical", QuietWith("SPDLOG_LEVEL", "critical"), {"info:a", "warn:b", "error:c"}, ""}),
+    CaseName);
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ConsoleOutput,
+    testing::Values(
+        // The payload is the message as given, then the console adds "\n".
+        ConsoleCase{"WarningBytes", kQuiet, {"warn:text\r\n"}, "  1 [WARN] text\r\n\n"},
+        ConsoleCase{"Tags", kQuiet, {"info:i", "warn:w", "error:e"}, "  1 [INFO] i\n  2 [WARN] w\n  3 [ERROR] e\n"},
+        ConsoleCase{"EmptyMessage", kQuiet, {"info:"}, "  1 [INFO] \n"},
+        // Braces in an argument are text, not a format.
+        ConsoleCase{"BracesInArgument", kQuiet, {"info:{} {0:3d}"}, "  1 [INFO] {} {0:3d}\n"},
+        // The environment is read once, at the first line.
+        ConsoleCase{"LateEnvironmentChanges",
+                    {{"SPDLOG_SYSTEMD", "false"}, {"SPDLOG_LEVEL", "info"}},
+                    {"info:a", "setenv:SPDLOG_STDOUT=false", "setenv:SPDLOG_LEVEL=critical", "unsetenv:SPDLOG_SYSTEMD",
+                     "info:b", "error:c"},
+                    std::string(kStdoutNotSet) + "  1 [INFO] a\n  2 [INFO] b\n  3 [ERROR] c\n"}),
+    CaseName);
+
+TEST(ConsoleNumbering, CountsFromOneAndWrapsAt128) {
+  constexpr int kLines = 300;  // past the 8-bit counter's own wrap at 256 too
+  std::string expected;
+  for (int k = 1; k <= kLines; ++k) {
+    expected += fmt::format("{:3d} [INFO] line {}\n", k % 128, k);
+  }
+  const std::string out = RunScript(kQuiet, {"lines:" + std::to_string(kLines)});
+  EXPECT_EQ(out, expected);
+  // The three lines around the wrap, spelled out.
+  EXPECT_NE(out.find("127 [INFO] line 127\n  0 [INFO] line 128\n  1 [INFO] line 129\n"), std::string::npos);
+}
+
+TEST(ConsoleNumbering, ConcurrentLinesUseEachNumberOnce) {
+  constexpr int kThreads = 4;
+  constexpr int kPerThread = 256;  // 1024 lines: every number 0..127 exactly 8 times
+  const std::string out = RunScript(kQuiet, {"threads:" + std::to_string(kThreads) + ":" + std::to_string(kPerThread)});
+
+  const std::regex line_form(R"(([ \d]{2}\d) \[INFO\] t(\d) (\d+))");
+  std::map<int, int> uses_of_number;
+  std::map<std::string, int> seen_lines;
+  std::istringstream lines(out);
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(line, match, line_form)) << "torn or malformed line: '" << line << "'";
+    ++uses_of_number[std::stoi(match[1].str())];
+    ++seen_lines[match[2].str() + " " + match[3].str()];
+  }
+  EXPECT_EQ(count, kThreads * kPerThread);
+  EXPECT_EQ(seen_lines.size(), static_cast<std::size_t>(kThreads * kPerThread));
+  ASSERT_EQ(uses_of_number.size(), 128U);
+  for (const auto& [number, uses] : uses_of_number) {
+    EXPECT_EQ(uses, kThreads * kPerThread / 128) << "number " << number;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,215 @@
+// vorn-io run as a process against the simulated motors, as a person or a
+// script runs it: exit codes, output, the shutdown on signals.
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tool_process.h"
+
+namespace {
+
+using testing::HasSubstr;
+using testing::Not;
+using vorn_io_test::RunTool;
+using vorn_io_test::ToolProcess;
+
+const std::string kExamples = std::string(VORN_IO_SOURCE_DIR) + "/examples/";
+
+/// A scratch folder for description files, removed with the test.
+class Scratch {
+ public:
+  Scratch() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vorn-io-test-XXXXXX").string();
+    dir_ = mkdtemp(pattern.data());
+  }
+  ~Scratch() { std::filesystem::remove_all(dir_); }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  std::string Write(const std::string& name, const std::string& text) const {
+    const std::filesystem::path path = dir_ / name;
+    std::ofstream(path) << text;
+    return path.string();
+  }
+  std::string Dir() const { return dir_.string(); }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+// A move of 0.5 s: 50 ticks of 10 ms.
+constexpr const char* kShortLifter = "vendor: damiao\ndev_name: short\nmaxpos: 2.0\nfreq: 100\nspeed: 4.0\n";
+// A move of about 290 s with the lifter's defaults: long enough to interrupt.
+constexpr const char* kLongLifter = "vendor: damiao\ndev_name: long\n";
+
+TEST(ToolTest, VersionPrintsTheLibraryLine) {
+  const auto [code, out] = RunTool({"version"});
+  EXPECT_EQ(code, 0);
+  EXPECT_THAT(out, testing::StartsWith("vorn_io version: 1.0.0."));
+}
+
+struct ExitCase {
+  const char* name;
+  std::vector<std::string> args;  // "@" is replaced by the file written from `file`
+  const char* file;
+  int code;
+  const char* says;
+};
+
+class ExitCodeTest : public testing::TestWithParam<ExitCase> {};
+
+TEST_P(ExitCodeTest, EachOutcomeHasItsCode) {
+  const ExitCase& c = GetParam();
+  Scratch scratch;
+  std::vector<std::string> args = c.args;
+  for (std::string& arg : args) {
+    if (arg == "@") {
+      arg = scratch.Write("description.yaml", c.file);
+    } else if (arg == "@dir") {
+      arg = scratch.Dir();
+    } else if (arg == "@missing") {
+      arg = scratch.Dir() + "/missing.yaml";
+    }
+  }
+  const auto [code, out] = RunTool(args);
+  EXPECT_EQ(code, c.code) << out;
+  EXPECT_THAT(out, HasSubstr(c.says));
+  // A bad file is a message, never a crash.
+  EXPECT_THAT(out, Not(HasSubstr("terminate called")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, ExitCodeTest,
+    testing::Values(
+        ExitCase{"MoveEnds", {"lifter", "@", "--to", "1"}, kShortLifter, 0, "lifter in state 1"},
+        ExitCase{"RepeatedStateIsDone",
+                 {"lifter", "@", "--to", "1", "--initial", "1"},
+                 kShortLifter,
+                 0,
+                 "Lifter already in stat: 1"},
+        ExitCase{"NoVendorIsRefused", {"lifter", "@", "--to", "1"}, "maxpos: 2\n", 1, "refused the move to 1"},
+        ExitCase{"FlaggedCheck", {"check", "@"}, "vendor: damiao\nspeed: fast\n", 1, "1 flagged"},
+        ExitCase{"MissingFile", {"lifter", "@missing", "--to", "1"}, "", 2, "missing.yaml: No such file"},
+        ExitCase{"Directory", {"check", "@dir"}, "", 2, "is a directory"},
+        ExitCase{"SyntaxError", {"check", "@"}, "vendor: [damiao\n", 2, "description.yaml: yaml-cpp: error at line"},
+        ExitCase{"IdNotAnInteger", {"lifter", "@", "--to", "1"}, "vendor: damiao\nid: abc\n", 2, "bad conversion"},
+        ExitCase{"ScalarDescription", {"lifter", "@", "--to", "1"}, "just text\n", 2, "not a map"},
+        ExitCase{"GripperWithoutId", {"gripper", "@", "--to", "1"}, "gripper:\n  dev_name: x\n", 2, "cannot be built"},
+        ExitCase{"MissingSection",
+                 {"gripper", "@", "--motor", "3"},
+                 "feetechmotor1:\n  id: 1\n  dev_name: x\n",
+                 2,
+                 "no section feetechmotor3 (motor sections in the file: 1)"},
+        ExitCase{"UnknownKind", {"check", "@"}, "speed: 3\n", 2, "--as lifter|gripper"},
+        ExitCase{"BadArgument", {"lifter", "@", "--to", "2"}, kShortLifter, 2, "--to"},
+        ExitCase{"TimedOut", {"lifter", "@", "--to", "1", "--timeout", "0.3"}, kLongLifter, 3, "timed out"}),
+    [](const testing::TestParamInfo<ExitCase>& param) { return param.param.name; });
+
+TEST(ToolTest, ProgressOffATerminalIsPlainLines) {
+  Scratch scratch;
+  const auto [code, out] = RunTool({"lifter", scratch.Write("lifter.yaml", kShortLifter), "--to", "1"});
+  ASSERT_EQ(code, 0) << out;
+  EXPECT_EQ(out.find('\033'), std::string::npos) << "escape codes in: " << out;
+  // Tenths in rising order, then the end; the library's own lines in between.
+  const std::regex progress("vorn-io: progress +([0-9]+)%");
+  int last = -1;
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), progress); it != std::sregex_iterator(); ++it) {
+    const int percent = std::stoi((*it)[1]);
+    EXPECT_GT(percent, last);
+    EXPECT_EQ(percent % 10, 0);
+    last = percent;
+  }
+  EXPECT_EQ(last, 100);
+  EXPECT_THAT(out, HasSubstr("[INFO] Get to target pos."));
+}
+
+TEST(ToolTest, ProgressOnATerminalIsABarBelowTheLogLines) {
+  Scratch scratch;
+  ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kShortLifter), "--to", "1"}, {}, true);
+  ASSERT_EQ(tool.Wait(), 0) << tool.output();
+  EXPECT_THAT(tool.output(), HasSubstr("\r\033[Klifter [#"));
+  // Each log line comes through whole, the ones during the move after the bar has been wiped.
+  EXPECT_THAT(tool.output(), HasSubstr("  1 [INFO] id: 0; master_id: 0; mode: 0; strdev: short; maxpos: 2.00\r"));
+  EXPECT_THAT(tool.output(), testing::ContainsRegex("\r\033\\[K +[0-9]+ \\[INFO\\] set pos -1\\.00, current pos"));
+  EXPECT_THAT(tool.output(), HasSubstr("[INFO] Get to target pos."));
+  EXPECT_THAT(tool.output(), Not(HasSubstr("vorn-io: progress  10%")));
+}
+
+TEST(ToolTest, CheckFlagsWhatTheDeviceWouldSilentlyChange) {
+  Scratch scratch;
+  const std::string file =
+      scratch.Write("lifter.yaml", "vendor: damiao\nspeed: fast\nfreq: 0\nmaxpos: 600\nmaxpso: 3\nkp: 12\n");
+  const auto [code, out] = RunTool({"check", file});
+  EXPECT_EQ(code, 1) << out;
+  EXPECT_THAT(out, testing::ContainsRegex(R"(! speed +3\.14 +fallback: the file has "fast")"));
+  EXPECT_THAT(out, testing::ContainsRegex(R"(! freq +10 +replaced: the file has 0)"));
+  EXPECT_THAT(out, testing::ContainsRegex(R"(! maxpos +480 +replaced: the file has 600)"));
+  EXPECT_THAT(out, testing::ContainsRegex(R"(! maxpso +- +unknown key: .*did you mean "maxpos")"));
+  EXPECT_THAT(out, testing::ContainsRegex(R"(  kp +12 +file)"));
+  EXPECT_THAT(out, HasSubstr("4 flagged"));
+}
+
+TEST(ToolTest, CheckFlagsGripperFallbacksAndStrayKeys) {
+  Scratch scratch;
+  const std::string file =
+      scratch.Write("gripper.yaml", "gripper:\n  id: 1\n  dev_name:\n  baudrate: -9600\n  torque_hgh: 5\ngrip: 1\n");
+  const auto [code, out] = RunTool({"check", file});
+  EXPECT_EQ(code, 1) << out;
+  EXPECT_THAT(out, testing::ContainsRegex(R"(! baudrate +115200 +fallback: the file has "-9600")"));
+  EXPECT_THAT(out, testing::ContainsRegex(R"(! dev_name +null +replaced: an empty value reads as the text "null")"));
+  EXPECT_THAT(out, testing::ContainsRegex(R"(! torque_hgh +- +unknown key: .*"torque_high")"));
+  EXPECT_THAT(out, testing::ContainsRegex(R"(! grip +- +unknown key: no device reads this root key)"));
+  EXPECT_THAT(out, testing::ContainsRegex(R"(  inverse +true +default \(absent\))"));
+}
+
+TEST(ToolTest, ExamplesCheckClean) {
+  for (const char* name : {"lifter.yaml", "gripper.yaml", "motors.yaml"}) {
+    const auto [code, out] = RunTool({"check", kExamples + name});
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_THAT(out, HasSubstr(": clean")) << name;
+  }
+}
+
+TEST(ToolTest, GripperClosesOnAnObjectAndSettles) {
+  const auto [code, out] = RunTool({"gripper", kExamples + "motors.yaml", "--motor", "2", "--to", "1"},
+                                   {{"VORN_MOTOR_SIM_FEETECH_OBSTACLE", "0.5"}});
+  EXPECT_EQ(code, 0) << out;
+  EXPECT_THAT(out, HasSubstr("The gripper has get cmd : 1"));
+  EXPECT_THAT(out, HasSubstr("vorn-io: gripper settled after"));
+  EXPECT_THAT(out, HasSubstr("vorn-io: gripper motor disabled and released"));
+}
+
+struct StopCase {
+  const char* name;
+  int signal;
+  int code;
+};
+
+class StopSignalTest : public testing::TestWithParam<StopCase> {};
+
+TEST_P(StopSignalTest, ShutsTheMotorDownBeforeExiting) {
+  Scratch scratch;
+  ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kLongLifter), "--to", "1"}, {});
+  ASSERT_TRUE(tool.WaitForOutput("[INFO] set pos")) << tool.output();
+  tool.Signal(GetParam().signal);
+  EXPECT_EQ(tool.Wait(), GetParam().code) << tool.output();
+  const std::string& out = tool.output();
+  const std::size_t received = out.find(std::string(GetParam().name) + " received, shutting the device down");
+  const std::size_t parked = out.find("vorn-io: motor parked and disabled");
+  ASSERT_NE(received, std::string::npos) << out;
+  ASSERT_NE(parked, std::string::npos) << out;
+  EXPECT_LT(received, parked);
+  EXPECT_THAT(out, Not(HasSubstr("Get to target pos")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest,
+                         testing::Values(StopCase{"SIGINT", SIGINT, 130}, StopCase{"SIGTERM", SIGTERM, 143}),
+                         [](const testing::TestParamInfo<StopCase>& param) { return param.param.name; });
+
+}  // namespace

@@ -1,0 +1,154 @@
+#include "tools/key_text.h"
+
+#include <algorithm>
+#include <vector>
+
+#include <fmt/format.h>
+
+namespace vorn_io::tool {
+namespace {
+
+using keys::Absent;
+using keys::ConfigKey;
+using keys::Type;
+
+/// A table value as the device holds it: a float prints as a float (so the
+/// lifter's default speed reads 1.5707964, not 1.5707963705062866).
+std::string ValueText(Type type, double value) {
+  switch (type) {
+    case Type::kInt:
+      return std::to_string(static_cast<int>(value));
+    case Type::kUnsigned:
+      return std::to_string(static_cast<unsigned>(value));
+    case Type::kFloat:
+      return fmt::format("{}", static_cast<float>(value));
+    case Type::kDouble:
+      return fmt::format("{}", value);
+    case Type::kBool:
+      return value != 0.0 ? "true" : "false";
+    case Type::kString:
+      return "empty";
+  }
+  return {};
+}
+
+struct Table {
+  const char* title;
+  const char* reader;
+  const ConfigKey* const* keys;
+  std::size_t count;
+};
+
+std::vector<Table> Tables() {
+  return {
+      {"Lifter", "`UpdownLifter`, from its description map", keys::lifter::kAll, std::size(keys::lifter::kAll)},
+      {"Lifter motor", "`MotorAllocate`, from the same map as the lifter's keys", keys::motor::kAll,
+       std::size(keys::motor::kAll)},
+      {"Gripper",
+       "`ServoGripper`, from a parameter map, the \"gripper\" key of a gripper file or a "
+       "\"feetechmotor<N>\" section of a motor file",
+       keys::gripper::kAll, std::size(keys::gripper::kAll)},
+  };
+}
+
+std::string Escaped(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    if (c == '|') {
+      escaped += '\\';
+    }
+    escaped += c;
+  }
+  return escaped;
+}
+
+}  // namespace
+
+const char* TypeName(Type type) {
+  switch (type) {
+    case Type::kInt:
+      return "int";
+    case Type::kUnsigned:
+      return "unsigned int";
+    case Type::kFloat:
+      return "float";
+    case Type::kDouble:
+      return "double";
+    case Type::kBool:
+      return "bool";
+    case Type::kString:
+      return "string";
+  }
+  return "";
+}
+
+const char* TypeArticle(Type type) {
+  switch (type) {
+    case Type::kInt:
+      return "an integer";
+    case Type::kUnsigned:
+      return "an unsigned integer";
+    case Type::kFloat:
+    case Type::kDouble:
+      return "a number";
+    case Type::kBool:
+      return "a boolean";
+    case Type::kString:
+      return "a string";
+  }
+  return "";
+}
+
+std::string AbsentText(const ConfigKey& key) {
+  switch (key.when_absent) {
+    case Absent::kDefault:
+      return ValueText(key.type, key.absent_value);
+    case Absent::kError:
+      return "error: the load stops";
+    case Absent::kNoMotor:
+      return "error line, no motor";
+  }
+  return {};
+}
+
+std::string FallbackText(const ConfigKey& key) {
+  return key.has_fallback ? ValueText(key.type, key.fallback) : std::string("error (yaml-cpp exception)");
+}
+
+std::string KeysMarkdown() {
+  std::string text;
+  for (const Table& table : Tables()) {
+    text += fmt::format("#### {} keys\n\nRead by {}.\n\n", table.title, table.reader);
+    text += "| Key | Type | When absent | When unreadable | Vendor | Meaning |\n";
+    text += "|---|---|---|---|---|---|\n";
+    for (std::size_t i = 0; i < table.count; ++i) {
+      const ConfigKey& key = *table.keys[i];
+      text += fmt::format("| `{}` | {} | {} | {} | {} | {} |\n", key.name, TypeName(key.type), AbsentText(key),
+                          FallbackText(key), *key.vendor == '\0' ? "any" : key.vendor, Escaped(key.meaning));
+    }
+    text += "\n";
+  }
+  text +=
+      "Replaced by the lifter, with an error line: a `freq` of 0 by 10, a `maxpos` that is not finite by 450, a "
+      "`speed` that is 0 or not finite by 3.14. A negative `maxpos` counts as its magnitude, and a `maxpos` above "
+      "480 becomes 480.\n";
+  return text;
+}
+
+std::string KeysPlain() {
+  std::string text;
+  for (const Table& table : Tables()) {
+    text += fmt::format("{} keys (read by {}):\n", table.title, table.reader);
+    text += fmt::format("  {:<12} {:<13} {:<22} {:<27} {:<8} {}\n", "key", "type", "when absent", "when unreadable",
+                        "vendor", "meaning");
+    for (std::size_t i = 0; i < table.count; ++i) {
+      const ConfigKey& key = *table.keys[i];
+      text += fmt::format("  {:<12} {:<13} {:<22} {:<27} {:<8} {}\n", key.name, TypeName(key.type), AbsentText(key),
+                          FallbackText(key), *key.vendor == '\0' ? "any" : key.vendor, key.meaning);
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+}  // namespace vorn_io::tool

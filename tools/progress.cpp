@@ -1,0 +1,67 @@
+#include "tools/progress.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include <fmt/format.h>
+
+namespace vorn_io::tool {
+namespace {
+
+constexpr int kBarWidth = 30;
+constexpr long kPollsPerLine = 100;
+
+}  // namespace
+
+std::string Bar(double fraction, int width) {
+  const double clamped = std::clamp(fraction, 0.0, 1.0);
+  const int filled = static_cast<int>(std::floor(clamped * width));
+  return fmt::format("[{}{}] {:3d}%", std::string(static_cast<std::size_t>(filled), '#'),
+                     std::string(static_cast<std::size_t>(width - filled), '.'),
+                     static_cast<int>(std::floor(clamped * 100.0)));
+}
+
+void Progress::Ramp(double fraction, double seconds_left) {
+  // The estimate comes from the ramp's length; the move itself ends when the
+  // lifter says so, so the display stops short of 100% until then.
+  const double shown = std::clamp(fraction, 0.0, 0.99);
+  const double left = std::max(seconds_left, 0.0);
+  if (relay_.Active()) {
+    relay_.SetStatus(fmt::format("lifter {}  about {:.1f} s left", Bar(shown, kBarWidth), left));
+    return;
+  }
+  const int tenths = static_cast<int>(std::floor(shown * 10.0));
+  if (tenths > printed_tenths_) {
+    printed_tenths_ = tenths;
+    fmt::print("vorn-io: progress {:3d}%, about {:.1f} s left\n", tenths * 10, left);
+    std::fflush(stdout);
+  }
+}
+
+void Progress::Settling(long polls, double seconds) {
+  if (relay_.Active()) {
+    static constexpr const char* kSpinner = "|/-\\";
+    relay_.SetStatus(
+        fmt::format("gripper settling {}  {} polls, {:.1f} s", kSpinner[(polls / 10) % 4], polls, seconds));
+    return;
+  }
+  if (polls >= printed_polls_ + kPollsPerLine) {
+    printed_polls_ = polls - polls % kPollsPerLine;
+    fmt::print("vorn-io: settling, {} polls, {:.1f} s\n", printed_polls_, seconds);
+    std::fflush(stdout);
+  }
+}
+
+void Progress::Done() { relay_.ClearStatus(); }
+
+void Progress::RampDone() {
+  relay_.ClearStatus();
+  if (relay_.Active()) {
+    fmt::print("lifter {}\n", Bar(1.0, kBarWidth));
+  } else {
+    fmt::print("vorn-io: progress 100%\n");
+  }
+}
+
+}  // namespace vorn_io::tool

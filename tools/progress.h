@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+
+#include "tools/terminal.h"
+
+namespace vorn_io::tool {
+
+/// Shows how a move is getting on.
+///
+/// On a terminal it draws a status line at the bottom (through the relay);
+/// otherwise it prints plain lines, one per tenth of a ramp or per hundred
+/// gripper polls, and never an escape sequence, so logs and CI output stay
+/// readable.
+class Progress {
+ public:
+  explicit Progress(TerminalRelay& relay) : relay_(relay) {}
+
+  /// A ramp `fraction` done (0 to 1) with about `seconds_left` to go.
+  void Ramp(double fraction, double seconds_left);
+
+  /// A gripper still settling after `polls` polls and `seconds` seconds.
+  void Settling(long polls, double seconds);
+
+  /// Removes the status line before the final message.
+  void Done();
+
+  /// The end of a ramp: a full bar on the terminal, "progress 100%" otherwise.
+  void RampDone();
+
+ private:
+  TerminalRelay& relay_;
+  int printed_tenths_ = -1;
+  long printed_polls_ = 0;
+};
+
+/// "[#######.............]  35%": the bar of a fraction, `width` cells wide.
+std::string Bar(double fraction, int width);
+
+}  // namespace vorn_io::tool

@@ -1,0 +1,88 @@
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include <fmt/format.h>
+
+#include "tools/exit_codes.h"
+#include "tools/explain.h"
+#include "tools/run.h"
+#include "tools/session.h"
+#include "vorn_io/lifter.h"
+
+namespace vorn_io::tool {
+namespace {
+
+// Polls as often as a host's control loop would; the bar needs no more.
+constexpr std::chrono::milliseconds kPollPeriod{50};
+// Enough margin over the ramp's own length for a loaded, shared machine.
+constexpr double kTimeoutFactor = 1.5;
+constexpr double kTimeoutMarginSeconds = 5.0;
+
+}  // namespace
+
+int RunLifter(const MoveRequest& request) {
+  const YAML::Node root = LoadYamlFile(request.file);
+  Selector selector = request.selector;
+  selector.kind = Kind::kLifter;
+  const Target target = SelectTargets(root, request.file, selector).front();
+  const Explanation explanation = ExplainLifter(target.node);
+  if (explanation.HasError()) {
+    return ReportErrors(request.file, explanation);
+  }
+  PrintNotes(request.file, explanation);
+
+  Session session;
+  fmt::print("vorn-io: {} from {} ({})\n", explanation.device, request.file, target.where);
+  try {
+    auto lifter = std::make_unique<UpdownLifter>(target.node);
+    if (request.initial) {
+      lifter->setInitialStatus(*request.initial);
+    }
+    session.Adopt(std::move(lifter), explanation.motion.has_motor ? "motor parked and disabled" : "lifter released");
+  } catch (const YAML::Exception& error) {
+    fmt::print("vorn-io: {}: {}\n", request.file, error.what());
+    return session.Finish(kBadConfig);
+  } catch (const std::exception& error) {
+    fmt::print("vorn-io: {}: cannot build the lifter: {}\n", request.file, error.what());
+    return session.Finish(kBadConfig);
+  }
+  if (session.Signal() != 0) {
+    return session.Finish(kDone);
+  }
+
+  const int to = request.to.value_or(0);
+  if (session.device().setIoStatus(to) != 0) {
+    fmt::print("vorn-io: the lifter refused the move to {} (its log line above says why)\n", to);
+    return session.Finish(kRefused);
+  }
+  const Session::Clock::time_point start = Session::Clock::now();
+  const double expected = explanation.motion.Seconds();
+  const double timeout = request.timeout_seconds.value_or(expected * kTimeoutFactor + kTimeoutMarginSeconds);
+  int status = -1;
+  const Session::End end = session.PollUntil(kPollPeriod, std::chrono::duration<double>(timeout), [&] {
+    session.device().getIoStatus(status);
+    if (status != -1) {
+      return true;
+    }
+    const double elapsed = std::chrono::duration<double>(Session::Clock::now() - start).count();
+    session.progress().Ramp(expected > 0 ? elapsed / expected : 0.0, expected - elapsed);
+    return false;
+  });
+  const double elapsed = std::chrono::duration<double>(Session::Clock::now() - start).count();
+  switch (end) {
+    case Session::End::kDone:
+      session.progress().RampDone();
+      fmt::print("vorn-io: lifter in state {} after {:.1f} s\n", status, elapsed);
+      return session.Finish(kDone);
+    case Session::End::kTimedOut:
+      fmt::print("vorn-io: timed out after {:.1f} s, the move to {} has not ended\n", elapsed, to);
+      return session.Finish(kTimedOut);
+    case Session::End::kSignal:
+      break;
+  }
+  return session.Finish(kDone);
+}
+
+}  // namespace vorn_io::tool

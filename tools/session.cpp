@@ -1,0 +1,87 @@
+#include "tools/session.h"
+
+#include <csignal>
+#include <cstdio>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "tools/exit_codes.h"
+
+namespace vorn_io::tool {
+
+Session::Session() : progress_(relay_) {}
+
+Session::~Session() {
+  device_.reset();
+  relay_.Stop();
+}
+
+void Session::Adopt(std::unique_ptr<VornIoInterface> device, std::string released) {
+  device_ = std::move(device);
+  released_ = std::move(released);
+}
+
+Session::End Session::PollUntil(std::chrono::milliseconds period, std::chrono::duration<double> timeout,
+                                const std::function<bool()>& poll) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
+  for (;;) {
+    if (signals_.Received() != 0) {
+      return End::kSignal;
+    }
+    if (poll()) {
+      return End::kDone;
+    }
+    if (Clock::now() >= deadline) {
+      return End::kTimedOut;
+    }
+    signals_.WaitFor(period);
+  }
+}
+
+int Session::Finish(int code) {
+  progress_.Done();
+  const int signal = signals_.Received();
+  if (signal != 0) {
+    fmt::print("vorn-io: {} received, shutting the device down\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
+  }
+  if (device_) {
+    device_.reset();
+    fmt::print("vorn-io: {}\n", released_);
+  }
+  std::fflush(stdout);
+  relay_.Stop();
+  if (signal == SIGINT) {
+    return kInterrupted;
+  }
+  if (signal == SIGTERM) {
+    return kTerminated;
+  }
+  return code;
+}
+
+void PrintNotes(const std::string& path, const Explanation& explanation) {
+  bool any = false;
+  for (const Finding& finding : explanation.findings) {
+    if (!finding.Flagged()) {
+      continue;
+    }
+    fmt::print(stderr, "vorn-io: note: {}: {}: {}\n", path, finding.key, finding.detail);
+    any = true;
+  }
+  if (any) {
+    fmt::print(stderr, "vorn-io: note: `vorn-io check {}` explains every key\n", path);
+  }
+}
+
+int ReportErrors(const std::string& path, const Explanation& explanation) {
+  for (const Finding& finding : explanation.findings) {
+    if (finding.origin == Origin::kError) {
+      fmt::print(stderr, "vorn-io: {}: {}: {}\n", path, finding.key, finding.detail);
+    }
+  }
+  fmt::print(stderr, "vorn-io: {}: the device cannot be built from this description\n", path);
+  return kBadConfig;
+}
+
+}  // namespace vorn_io::tool
