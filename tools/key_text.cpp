@@ -118,7 +118,7 @@ std::string FallbackText(const ConfigKey& key) {
 std::string KeysMarkdown() {
   std::string text;
   for (const Table& table : Tables()) {
-    text += fmt::format("#### {} keys\n\nRead by {}.\n\n", table.title, table.reader);
+    text += fmt::format("### {} keys\n\nRead by {}.\n\n", table.title, table.reader);
     text += "| Key | Type | When absent | When unreadable | Vendor | Meaning |\n";
     text += "|---|---|---|---|---|---|\n";
     for (std::size_t i = 0; i < table.count; ++i) {
