@@ -74,6 +74,20 @@ constexpr const char* LevelTag(spdlog::level::level_enum level) {
   }
 }
 
+// "NNN [TAG] ": the number right-aligned in three columns. Written by hand
+// rather than through a second format call, since it runs for every line.
+inline void AppendPrefix(fmt::memory_buffer& payload, unsigned number, const char* tag) {
+  char digits[4] = {' ', ' ', ' ', ' '};
+  int at = 2;
+  do {
+    digits[at--] = static_cast<char>('0' + number % 10U);
+    number /= 10U;
+  } while (number != 0U && at >= 0);
+  payload.append(digits, digits + 4);
+  payload.append(tag, tag + std::char_traits<char>::length(tag));
+  payload.push_back(' ');
+}
+
 template <typename Format, typename... Args>
 void Emit(spdlog::level::level_enum level, const spdlog::source_loc& where, const Format& format, Args&&... args) {
   Logger& logger = Logger::Instance();
@@ -87,7 +101,7 @@ void Emit(spdlog::level::level_enum level, const spdlog::source_loc& where, cons
   }
   const unsigned number = logger.NextSequence(level) & 0x7fU;
   fmt::memory_buffer payload;
-  fmt::format_to(std::back_inserter(payload), FMT_STRING("{0:3d} {1} "), number, LevelTag(level));
+  AppendPrefix(payload, number, LevelTag(level));
   fmt::format_to(std::back_inserter(payload), format, std::forward<Args>(args)...);
   handle->log(where, level, spdlog::string_view_t(payload.data(), payload.size()));
 }
@@ -96,13 +110,27 @@ void Emit(spdlog::level::level_enum level, const spdlog::source_loc& where, cons
 }  // namespace quorvane
 
 // The format string is checked when the call is compiled: a placeholder that
-// does not fit its argument is a build error, not a run-time exception.
-#define LOG_INFO(format, ...)                                                                         \
-  ::quorvane::detail::Emit(::spdlog::level::info, ::spdlog::source_loc{__FILE__, __LINE__, __func__}, \
-                           FMT_STRING(format), ##__VA_ARGS__)
-#define LOG_WARN(format, ...)                                                                         \
-  ::quorvane::detail::Emit(::spdlog::level::warn, ::spdlog::source_loc{__FILE__, __LINE__, __func__}, \
-                           FMT_STRING(format), ##__VA_ARGS__)
-#define LOG_ERROR(format, ...)                                                                       \
-  ::quorvane::detail::Emit(::spdlog::level::err, ::spdlog::source_loc{__FILE__, __LINE__, __func__}, \
-                           FMT_STRING(format), ##__VA_ARGS__)
+// does not fit its argument is a build error, not a run-time exception. The
+// level is tested at the call site, so a filtered line costs one comparison
+// and evaluates none of its arguments' conversions.
+#define LOG_INFO(format, ...)                                                                             \
+  do {                                                                                                    \
+    if (::quorvane::Logger::Instance().ShouldLog(::spdlog::level::info)) {                                \
+      ::quorvane::detail::Emit(::spdlog::level::info, ::spdlog::source_loc{__FILE__, __LINE__, __func__}, \
+                               FMT_STRING(format), ##__VA_ARGS__);                                        \
+    }                                                                                                     \
+  } while (false)
+#define LOG_WARN(format, ...)                                                                             \
+  do {                                                                                                    \
+    if (::quorvane::Logger::Instance().ShouldLog(::spdlog::level::warn)) {                                \
+      ::quorvane::detail::Emit(::spdlog::level::warn, ::spdlog::source_loc{__FILE__, __LINE__, __func__}, \
+                               FMT_STRING(format), ##__VA_ARGS__);                                        \
+    }                                                                                                     \
+  } while (false)
+#define LOG_ERROR(format, ...)                                                                           \
+  do {                                                                                                   \
+    if (::quorvane::Logger::Instance().ShouldLog(::spdlog::level::err)) {                                \
+      ::quorvane::detail::Emit(::spdlog::level::err, ::spdlog::source_loc{__FILE__, __LINE__, __func__}, \
+                               FMT_STRING(format), ##__VA_ARGS__);                                       \
+    }                                                                                                    \
+  } while (false)
