@@ -21,8 +21,8 @@ vorn_motor_sim::detail::MotorTraits DamiaoTraits(bool inverse, float kp) {
 
 struct damiaoMotor::Impl {
   vorn_motor_sim::detail::SimMotor sim;
-  Impl(const vorn_motor_sim::detail::MotorTraits& traits, std::string dev_name, std::vector<double> args)
-      : sim(traits, std::move(dev_name), std::move(args)) {}
+  Impl(const vorn_motor_sim::detail::MotorTraits& traits, std::string dev_name, const std::vector<double>& args)
+      : sim(traits, std::move(dev_name), args) {}
 };
 
 damiaoMotor::damiaoMotor(int motor_model, unsigned int id, unsigned int mode, unsigned int master_id,

@@ -16,9 +16,9 @@ constexpr double kDefaultTorqueLimit = 100.0;
 
 struct feetechMotor::Impl {
   vorn_motor_sim::detail::SimMotor sim;
-  Impl(bool inverse, std::string dev_name, std::vector<double> args)
+  Impl(bool inverse, std::string dev_name, const std::vector<double>& args)
       : sim({vorn_motor_sim::detail::Vendor::kFeetech, inverse, kStiffness, kDefaultTorqueLimit}, std::move(dev_name),
-            std::move(args)) {}
+            args) {}
 };
 
 feetechMotor::feetechMotor(unsigned int id, unsigned int baudrate, std::string& dev_name, bool inverse)

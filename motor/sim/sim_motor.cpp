@@ -30,10 +30,11 @@ std::optional<T> FirstOf(const std::optional<T>& scripted, const std::optional<T
 
 }  // namespace
 
-SimMotor::SimMotor(const MotorTraits& traits, std::string dev_name, std::vector<double> args)
+SimMotor::SimMotor(const MotorTraits& traits, std::string dev_name, const std::vector<double>& args)
     : traits_(traits),
       kind_(traits.vendor == Vendor::kDamiao ? "damiaoMotor" : "feetechMotor"),
       dev_name_(std::move(dev_name)),
+      journal_(JournalOf(dev_name_)),
       script_(ScriptOf(dev_name_)),
       environment_(SettingsFromEnvironment(traits.vendor)),
       obstacle_(FirstOf(script_.obstacle, environment_.obstacle)),
@@ -45,29 +46,21 @@ SimMotor::SimMotor(const MotorTraits& traits, std::string dev_name, std::vector<
       rate_(max_speed_),
       torque_limit_(traits.torque_limit),
       last_update_(SimNow()) {
-  Call call;
-  call.op = kind_;
-  call.args = std::move(args);
-  call.text = dev_name_;
-  call.result = script_.constructorThrows ? -1 : 0;
-  detail::Record(dev_name_, std::move(call));
+  RecordConstructor(*journal_, kind_, args, script_.constructorThrows ? -1 : 0);
   if (script_.constructorThrows) {
-    throw std::runtime_error("simulated " + kind_ + " \"" + dev_name_ + "\": constructor failure (scripted)");
+    throw std::runtime_error("simulated " + std::string(kind_) + " \"" + dev_name_ +
+                             "\": constructor failure (scripted)");
   }
   MotorCreated();
 }
 
 SimMotor::~SimMotor() {
-  Record(("~" + kind_).c_str(), {});
+  Record(traits_.vendor == Vendor::kDamiao ? "~damiaoMotor" : "~feetechMotor", {});
   MotorDestroyed();
 }
 
-void SimMotor::Record(const char* op, std::vector<double> args, int result) {
-  Call call;
-  call.op = op;
-  call.args = std::move(args);
-  call.result = result;
-  detail::Record(dev_name_, std::move(call));
+void SimMotor::Record(const char* op, std::initializer_list<double> args, int result) {
+  detail::Record(*journal_, op, args, result);
 }
 
 int SimMotor::RefuseUninitialised(const char* op) {

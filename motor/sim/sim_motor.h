@@ -2,12 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "sim_registry.h"
 #include "sim_settings.h"
 #include "vorn_motor_sim/sim_control.h"
 
@@ -34,7 +37,7 @@ class SimMotor {
  public:
   /// Records the constructor call (`args` without the device name) and
   /// throws `std::runtime_error` if the motor's script says so.
-  SimMotor(const MotorTraits& traits, std::string dev_name, std::vector<double> args);
+  SimMotor(const MotorTraits& traits, std::string dev_name, const std::vector<double>& args);
   ~SimMotor();
 
   SimMotor(const SimMotor&) = delete;
@@ -58,14 +61,15 @@ class SimMotor {
   [[nodiscard]] double Confine(double axis_position) const;
   [[nodiscard]] double AxisTorque() const;
   double Noise();
-  void Record(const char* op, std::vector<double> args, int result = 0);
+  void Record(const char* op, std::initializer_list<double> args, int result = 0);
   /// Journals a call refused because `initMotor` has not been called yet.
   int RefuseUninitialised(const char* op);
 
   std::mutex mutex_;
   const MotorTraits traits_;
-  const std::string kind_;
+  const char* const kind_;
   const std::string dev_name_;
+  const std::shared_ptr<DeviceJournal> journal_;
   const MotorScript script_;
   const EnvironmentSettings environment_;
   const std::optional<double> obstacle_;  // on the axis

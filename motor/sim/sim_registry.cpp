@@ -1,7 +1,7 @@
 #include "sim_registry.h"
 
+#include <algorithm>
 #include <atomic>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
@@ -9,16 +9,67 @@
 #include <vector>
 
 namespace vorn_motor_sim {
-namespace {
+namespace detail {
 
-// A lifter ticking at 10 Hz records some 30 calls a second; a host program
-// that runs for hours must not grow without bound.
-constexpr std::size_t kJournalLimit = 65536;
+// A ring of the latest calls. A lifter ticking at 10 Hz records some 30
+// calls a second; a host program that runs for hours must stay bounded, and
+// once full the ring records without allocating.
+class DeviceJournal {
+ public:
+  static constexpr std::size_t kLimit = 65536;
+
+  explicit DeviceJournal(std::string dev_name) : dev_name_(std::move(dev_name)) {}
+
+  void Append(const Entry& entry) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (entries_.size() < kLimit) {
+      entries_.push_back(entry);
+    } else {
+      entries_[oldest_] = entry;
+      oldest_ = (oldest_ + 1) % kLimit;
+    }
+  }
+
+  [[nodiscard]] std::vector<Call> Calls() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Call> calls;
+    calls.reserve(entries_.size());
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      const Entry& entry = entries_[(oldest_ + i) % entries_.size()];
+      Call call;
+      call.op = entry.op;
+      call.args.assign(entry.args.begin(), std::next(entry.args.begin(), static_cast<std::ptrdiff_t>(entry.arg_count)));
+      if (entry.constructor) {
+        call.text = dev_name_;
+      }
+      call.result = entry.result;
+      calls.push_back(std::move(call));
+    }
+    return calls;
+  }
+
+  void Clear() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Entry>().swap(entries_);  // gives the memory back, too
+    oldest_ = 0;
+  }
+
+ private:
+  const std::string dev_name_;
+  mutable std::mutex mutex_;
+  std::vector<Entry> entries_;
+  std::size_t oldest_ = 0;  // where the ring starts once it is full
+};
+
+}  // namespace detail
+
+namespace {
 
 struct Registry {
   std::mutex mutex;
   std::map<std::string, MotorScript> scripts;
-  std::map<std::string, std::vector<Call>> journals;
+  // A journal that a motor alive holds is only emptied on reset, never erased.
+  std::map<std::string, std::shared_ptr<detail::DeviceJournal>> journals;
 };
 
 // Never destroyed: a motor held by a static object may still record while
@@ -30,9 +81,45 @@ Registry& TheRegistry() {
 
 std::atomic<std::size_t> g_live{0};
 
+std::shared_ptr<detail::DeviceJournal> FindJournal(const std::string& dev_name) {
+  Registry& registry = TheRegistry();
+  const std::lock_guard<std::mutex> lock(registry.mutex);
+  const auto found = registry.journals.find(dev_name);
+  return found == registry.journals.end() ? nullptr : found->second;
+}
+
 }  // namespace
 
 namespace detail {
+
+std::shared_ptr<DeviceJournal> JournalOf(const std::string& dev_name) {
+  Registry& registry = TheRegistry();
+  const std::lock_guard<std::mutex> lock(registry.mutex);
+  std::shared_ptr<DeviceJournal>& journal = registry.journals[dev_name];
+  if (!journal) {
+    journal = std::make_shared<DeviceJournal>(dev_name);
+  }
+  return journal;
+}
+
+void Record(DeviceJournal& journal, const char* op, std::initializer_list<double> args, int result) {
+  Entry entry;
+  entry.op = op;
+  entry.arg_count = std::min(args.size(), Entry::kMaxArgs);
+  std::copy_n(args.begin(), entry.arg_count, entry.args.begin());
+  entry.result = result;
+  journal.Append(entry);
+}
+
+void RecordConstructor(DeviceJournal& journal, const char* op, const std::vector<double>& args, int result) {
+  Entry entry;
+  entry.op = op;
+  entry.arg_count = std::min(args.size(), Entry::kMaxArgs);
+  std::copy_n(args.begin(), entry.arg_count, entry.args.begin());
+  entry.constructor = true;
+  entry.result = result;
+  journal.Append(entry);
+}
 
 std::optional<MotorScript> ConfiguredScript(const std::string& dev_name) {
   Registry& registry = TheRegistry();
@@ -42,17 +129,6 @@ std::optional<MotorScript> ConfiguredScript(const std::string& dev_name) {
     return std::nullopt;
   }
   return found->second;
-}
-
-void Record(const std::string& dev_name, Call call) {
-  Registry& registry = TheRegistry();
-  const std::lock_guard<std::mutex> lock(registry.mutex);
-  std::vector<Call>& journal = registry.journals[dev_name];
-  if (journal.size() >= kJournalLimit) {
-    // Dropping a quarter at once keeps the cost of the erase amortised.
-    journal.erase(journal.begin(), std::next(journal.begin(), kJournalLimit / 4));
-  }
-  journal.push_back(std::move(call));
 }
 
 void MotorCreated() { g_live.fetch_add(1); }
@@ -67,10 +143,8 @@ void Configure(const std::string& dev_name, const MotorScript& script) {
 }
 
 std::vector<Call> Journal(const std::string& dev_name) {
-  Registry& registry = TheRegistry();
-  const std::lock_guard<std::mutex> lock(registry.mutex);
-  const auto found = registry.journals.find(dev_name);
-  return found == registry.journals.end() ? std::vector<Call>{} : found->second;
+  const std::shared_ptr<detail::DeviceJournal> journal = FindJournal(dev_name);
+  return journal ? journal->Calls() : std::vector<Call>{};
 }
 
 std::vector<Call> Calls(const std::string& dev_name, const std::string& op) {
@@ -90,7 +164,14 @@ void Reset() {
     Registry& registry = TheRegistry();
     const std::lock_guard<std::mutex> lock(registry.mutex);
     registry.scripts.clear();
-    registry.journals.clear();
+    for (auto named = registry.journals.begin(); named != registry.journals.end();) {
+      if (named->second.use_count() == 1) {
+        named = registry.journals.erase(named);
+      } else {
+        named->second->Clear();
+        ++named;
+      }
+    }
   }
   UseRealClock();
 }

@@ -65,7 +65,7 @@ struct MotorScript {
 void Configure(const std::string& dev_name, const MotorScript& script);
 
 /// The calls of every motor created with `dev_name` since the last `Reset`.
-/// A journal keeps the latest 65536 calls or so of one device name; older
+/// A journal keeps the latest 65536 calls of one device name; older
 /// ones are dropped, so that a long-running host program stays bounded.
 std::vector<Call> Journal(const std::string& dev_name);
 
