@@ -102,23 +102,27 @@ std::shared_ptr<DeviceJournal> JournalOf(const std::string& dev_name) {
   return journal;
 }
 
-void Record(DeviceJournal& journal, const char* op, std::initializer_list<double> args, int result) {
+namespace {
+
+void Append(DeviceJournal& journal, const char* op, const double* args, std::size_t count, bool constructor,
+            int result) {
   Entry entry;
   entry.op = op;
-  entry.arg_count = std::min(args.size(), Entry::kMaxArgs);
-  std::copy_n(args.begin(), entry.arg_count, entry.args.begin());
+  entry.arg_count = std::min(count, Entry::kMaxArgs);
+  std::copy_n(args, entry.arg_count, entry.args.begin());
+  entry.constructor = constructor;
   entry.result = result;
   journal.Append(entry);
 }
 
+}  // namespace
+
+void Record(DeviceJournal& journal, const char* op, std::initializer_list<double> args, int result) {
+  Append(journal, op, args.begin(), args.size(), false, result);
+}
+
 void RecordConstructor(DeviceJournal& journal, const char* op, const std::vector<double>& args, int result) {
-  Entry entry;
-  entry.op = op;
-  entry.arg_count = std::min(args.size(), Entry::kMaxArgs);
-  std::copy_n(args.begin(), entry.arg_count, entry.args.begin());
-  entry.constructor = true;
-  entry.result = result;
-  journal.Append(entry);
+  Append(journal, op, args.data(), args.size(), true, result);
 }
 
 std::optional<MotorScript> ConfiguredScript(const std::string& dev_name) {
