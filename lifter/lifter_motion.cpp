@@ -32,6 +32,7 @@ int UpdownLifter::setIoStatus(int status) {
   }
   motor->setZeroPosition(vorn_io::lifter::kZeroPositionValue);
   cmdPos = 0.0F;
+  moveHeldTicks = 0;
   step = next_step;
   targetStatus = status;
   moving.store(true);
@@ -45,6 +46,12 @@ int UpdownLifter::getIoStatus(int& status) {
   return status;
 }
 
+UpdownLifter::MoveOutcome UpdownLifter::lastMove() const {
+  // A lock of its own: the tick holds `mtx` across its motor calls.
+  const std::lock_guard<std::mutex> lock(outcomeMtx);
+  return outcome;
+}
+
 void UpdownLifter::Callback() {
   const std::lock_guard<std::mutex> lock(mtx);
   if (!moving.load()) {
@@ -56,6 +63,10 @@ void UpdownLifter::Callback() {
   // reached state.
   if (std::fabs(cmdPos) > maxpos) {
     LOG_INFO("Get to target pos.\r\n");
+    {
+      const std::lock_guard<std::mutex> outcome_lock(outcomeMtx);
+      outcome = MoveOutcome{true, false, moveHeldTicks, 0U};
+    }
     currentStatus.store(targetStatus);
     moving.store(false);
     return;
@@ -67,6 +78,7 @@ void UpdownLifter::Callback() {
   // Compared signed, as the motor reports it: a negative reading never holds.
   if (torque >= static_cast<double>(maxTorque)) {
     LOG_INFO("Get max torque: {}, stop.\r\n", torque);
+    ++moveHeldTicks;
     motor->setPosition(position);
   } else {
     motor->setPosition(static_cast<double>(cmdPos));

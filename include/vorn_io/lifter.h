@@ -31,6 +31,18 @@
 /// carry the single-precision ramp past "maxpos" makes the lifter refuse moves.
 class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer {
  public:
+  /// How the last move ended, so that a host need not read log lines.
+  struct MoveOutcome {
+    /// The move covered its travel; the lifter is in the commanded state.
+    bool reached = false;
+    /// The move was given up on a failing motor; the lifter is in neither state.
+    bool abandoned = false;
+    /// Ticks on which the torque hold kept the motor where it stood.
+    unsigned int heldTicks = 0;
+    /// Motor calls of the move that failed, threw or gave an unusable reading.
+    unsigned int failedCalls = 0;
+  };
+
   /// Reads the description, creates and starts the motor and the tick.
   /// yaml-cpp's exceptions (a scalar node, an "id" that is no integer, ...)
   /// and the motor constructor's exceptions leave the constructor. Without a
@@ -51,6 +63,10 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
   /// returns the same value.
   int getIoStatus(int& status) override;
 
+  /// The outcome of the last move that ended; all false and 0 before the
+  /// first one ends. Never waits for a tick in progress.
+  MoveOutcome lastMove() const;
+
   /// Resets every parameter to its default.
   void initParameter();
 
@@ -70,6 +86,9 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
   float maxTorque = 3.5F;
   float cmdPos = 0.0F;
   float speed = 1.5707964F;
+  MoveOutcome outcome;
+  unsigned int moveHeldTicks = 0;
+  mutable std::mutex outcomeMtx;
   std::mutex mtx;
   std::shared_ptr<MotorInterface> motor;
 };

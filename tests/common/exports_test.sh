@@ -33,6 +33,7 @@ allowed+='|(.* )?quorvane::.*|guard variable for quorvane::.*'
 for class in VornIoInterface VirtualGripper ServoGripper UpdownLifter PrivateTimer; do
   exported V "typeinfo for $class" || fail "typeinfo for $class is not exported"
 done
+exported T 'UpdownLifter::lastMove() const' || fail "UpdownLifter::lastMove is not exported"
 exported T 'get_version_str()' || fail "get_version_str is not exported"
 exported u 'quorvane::Logger::Instance()::instance' || fail "the logger instance is not a unique global symbol"
 exported u 'guard variable for quorvane::Logger::Instance()::instance' || fail "the logger's guard is not a unique global symbol"

@@ -81,6 +81,10 @@ TEST(LifterMotion, TorqueAtOrAboveTheLimitHoldsThatTick) {
       ASSERT_EQ(lifter.setIoStatus(1), 0);
       // The hold does not end the move: the ramp still covers the travel.
       EXPECT_EQ(WaitForEndOfMove(lifter), 1) << c.torque;
+      const UpdownLifter::MoveOutcome outcome = lifter.lastMove();
+      EXPECT_TRUE(outcome.reached) << c.torque;
+      EXPECT_FALSE(outcome.abandoned) << c.torque;
+      EXPECT_EQ(outcome.heldTicks, c.holds ? 1U : 0U) << c.torque;
     }
     const std::vector<double> sent = SetPositions(dev);
     ASSERT_EQ(sent.size(), ramp.size() + 1) << c.torque;  // and the destructor's hold
