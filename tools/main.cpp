@@ -26,7 +26,9 @@ constexpr const char* kExitCodes =
     "  1    refused by the device, or flagged by check\n"
     "  2    bad configuration: the file cannot be read, or the device cannot be built from it\n"
     "  3    timed out: the move did not end in time (the device was shut down)\n"
-    "  130  interrupted by SIGINT (Ctrl-C), 143 terminated by SIGTERM: the device was shut down first\n";
+    "  129 SIGHUP, 130 SIGINT (Ctrl-C), 131 SIGQUIT, 138 SIGUSR1, 140 SIGUSR2, 143 SIGTERM:\n"
+    "       stopped by that signal (128 + its number); the device was shut down first.\n"
+    "       A signal ignored when the tool started (nohup) stays ignored.\n";
 
 struct Options {
   std::string file;

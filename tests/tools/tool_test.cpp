@@ -188,19 +188,31 @@ TEST(ToolTest, GripperClosesOnAnObjectAndSettles) {
 struct StopCase {
   const char* name;
   int signal;
+  bool ignored_at_start;  // then SIGTERM follows it, and ends the run
   int code;
+  const char* received;
 };
 
 class StopSignalTest : public testing::TestWithParam<StopCase> {};
 
 TEST_P(StopSignalTest, ShutsTheMotorDownBeforeExiting) {
+  const StopCase& c = GetParam();
   Scratch scratch;
-  ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kLongLifter), "--to", "1"}, {});
+  std::vector<int> ignored;
+  if (c.ignored_at_start) {
+    ignored.push_back(c.signal);
+  }
+  ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kLongLifter), "--to", "1"}, {}, false, ignored);
   ASSERT_TRUE(tool.WaitForOutput("[INFO] set pos")) << tool.output();
-  tool.Signal(GetParam().signal);
-  EXPECT_EQ(tool.Wait(), GetParam().code) << tool.output();
+  tool.Signal(c.signal);
+  if (c.ignored_at_start) {
+    // Pending together, the lower-numbered signal is delivered first: had the
+    // tool taken the ignored one over, it would be the one received.
+    tool.Signal(SIGTERM);
+  }
+  EXPECT_EQ(tool.Wait(), c.code) << tool.output();
   const std::string& out = tool.output();
-  const std::size_t received = out.find(std::string(GetParam().name) + " received, shutting the device down");
+  const std::size_t received = out.find(std::string(c.received) + " received, shutting the device down");
   const std::size_t parked = out.find("vorn-io: motor parked and disabled");
   ASSERT_NE(received, std::string::npos) << out;
   ASSERT_NE(parked, std::string::npos) << out;
@@ -209,7 +221,13 @@ TEST_P(StopSignalTest, ShutsTheMotorDownBeforeExiting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest,
-                         testing::Values(StopCase{"SIGINT", SIGINT, 130}, StopCase{"SIGTERM", SIGTERM, 143}),
+                         testing::Values(StopCase{"SIGINT", SIGINT, false, 130, "SIGINT"},
+                                         StopCase{"SIGTERM", SIGTERM, false, 143, "SIGTERM"},
+                                         StopCase{"SIGHUP", SIGHUP, false, 129, "SIGHUP"},
+                                         StopCase{"SIGQUIT", SIGQUIT, false, 131, "SIGQUIT"},
+                                         StopCase{"SIGUSR1", SIGUSR1, false, 138, "SIGUSR1"},
+                                         StopCase{"SIGUSR2", SIGUSR2, false, 140, "SIGUSR2"},
+                                         StopCase{"IgnoredSIGHUPStaysIgnored", SIGHUP, true, 143, "SIGTERM"}),
                          [](const testing::TestParamInfo<StopCase>& param) { return param.param.name; });
 
 }  // namespace
