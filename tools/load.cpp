@@ -1,5 +1,6 @@
 #include "tools/load.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,22 +96,57 @@ Kind DetectKind(const YAML::Node& root, const std::string& path, const Selector&
                   path));
 }
 
+std::string ErrnoText() { return std::error_code(errno, std::generic_category()).message(); }
+
+/// Closes the descriptor it holds when it goes.
+class OpenFile {
+ public:
+  explicit OpenFile(int fd) : fd_(fd) {}
+  ~OpenFile() { close(fd_); }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  OpenFile(OpenFile&&) = delete;
+  OpenFile& operator=(OpenFile&&) = delete;
+  [[nodiscard]] int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+/// Reads what `fd` gives until its end.
+std::string ReadAll(int fd, const std::string& path) {
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count > 0) {
+      text.append(buffer, static_cast<std::size_t>(count));
+    } else if (count == 0) {
+      return text;
+    } else if (errno != EINTR) {
+      throw ConfigError(fmt::format("{}: cannot be read: {}", path, ErrnoText()));
+    }
+  }
+}
+
 }  // namespace
 
 YAML::Node LoadYamlFile(const std::string& path) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    throw ConfigError(fmt::format("{}: {}", path, std::error_code(errno, std::generic_category()).message()));
+  // Opened and read once: a FIFO or a process substitution (`<(cat file)`)
+  // gives its text to one reader only, and the device is built from this one.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    throw ConfigError(errno == EACCES ? fmt::format("{}: cannot be read: {}", path, ErrnoText())
+                                      : fmt::format("{}: {}", path, ErrnoText()));
   }
-  if (S_ISDIR(info.st_mode)) {
+  const OpenFile file(fd);
+  struct stat info {};
+  if (fstat(file.fd(), &info) == 0 && S_ISDIR(info.st_mode)) {
     throw ConfigError(fmt::format("{}: is a directory, not a YAML file", path));
   }
-  if (access(path.c_str(), R_OK) != 0) {
-    throw ConfigError(
-        fmt::format("{}: cannot be read: {}", path, std::error_code(errno, std::generic_category()).message()));
-  }
+  const std::string text = ReadAll(file.fd(), path);
   try {
-    return YAML::LoadFile(path);
+    return YAML::Load(text);
   } catch (const YAML::Exception& error) {
     throw ConfigError(fmt::format("{}: {}", path, error.what()));
   }

@@ -15,8 +15,9 @@ class ConfigError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// Parses a YAML file. A missing file, a directory, an unreadable file or a
-/// syntax error becomes a `ConfigError` with a message a person can act on.
+/// Reads a YAML file once (a FIFO or a process substitution too) and parses
+/// it. A missing file, a directory, an unreadable file or a syntax error
+/// becomes a `ConfigError` with a message a person can act on.
 YAML::Node LoadYamlFile(const std::string& path);
 
 enum class Kind { kLifter, kGripper };

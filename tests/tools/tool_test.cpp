@@ -1,9 +1,16 @@
 // vorn-io run as a process against the simulated motors, as a person or a
 // script runs it: exit codes, output, the shutdown on signals.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -184,6 +191,75 @@ TEST(ToolTest, GripperClosesOnAnObjectAndSettles) {
   EXPECT_THAT(out, HasSubstr("vorn-io: gripper settled after"));
   EXPECT_THAT(out, HasSubstr("vorn-io: gripper motor disabled and released"));
 }
+
+/// Where a description comes from that can be read only once.
+enum class OneShot {
+  kProcessSubstitution,  // a pipe named /dev/fd/N, as bash's `<(cat file)` gives it
+  kFifo,                 // a named pipe with a writer that writes the text once
+};
+
+struct ReadOnceCase {
+  const char* name;
+  OneShot source;
+  const char* example;
+  std::vector<std::string> selector;
+};
+
+class ReadOnceTest : public testing::TestWithParam<ReadOnceCase> {};
+
+TEST_P(ReadOnceTest, TheGripperIsBuiltFromTheTextReadOnce) {
+  const ReadOnceCase& c = GetParam();
+  std::ostringstream read;
+  read << std::ifstream(kExamples + c.example).rdbuf();
+  const std::string text = read.str();
+  ASSERT_FALSE(text.empty());
+  Scratch scratch;
+  std::string path;
+  int inherited = -1;
+  pid_t writer = -1;
+  if (c.source == OneShot::kProcessSubstitution) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fds[1]);
+    inherited = fds[0];
+    ASSERT_EQ(fcntl(inherited, F_SETFD, 0), 0);
+    path = "/dev/fd/" + std::to_string(inherited);
+  } else {
+    path = scratch.Dir() + "/description.fifo";
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+      const int fd = open(path.c_str(), O_WRONLY);
+      static_cast<void>(write(fd, text.data(), text.size()));
+      close(fd);
+      _exit(0);
+    }
+  }
+  std::vector<std::string> args{"gripper", path, "--to", "1"};
+  args.insert(args.end(), c.selector.begin(), c.selector.end());
+  ToolProcess tool(args, {{"VORN_MOTOR_SIM_FEETECH_OBSTACLE", "0.5"}});
+  if (inherited >= 0) {
+    close(inherited);
+  }
+  // A second reading of the path finds nothing (or waits for a writer that is gone).
+  const int code = tool.Wait(std::chrono::seconds(60));
+  if (writer > 0) {
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+  }
+  EXPECT_EQ(code, 0) << tool.output();
+  EXPECT_THAT(tool.output(), HasSubstr("Load gripper yamlfile success"));
+  EXPECT_THAT(tool.output(), Not(HasSubstr("YAML Error")));
+  EXPECT_THAT(tool.output(), HasSubstr("vorn-io: gripper settled after"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, ReadOnceTest,
+    testing::Values(ReadOnceCase{"ProcessSubstitution", OneShot::kProcessSubstitution, "gripper.yaml", {}},
+                    ReadOnceCase{"Fifo", OneShot::kFifo, "motors.yaml", {"--motor", "2"}}),
+    [](const testing::TestParamInfo<ReadOnceCase>& param) { return param.param.name; });
 
 struct StopCase {
   const char* name;
