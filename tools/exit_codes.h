@@ -9,7 +9,7 @@ namespace vorn_io::tool {
 enum ExitCode : int {
   kDone = 0,       ///< the move ended, or the description checked clean
   kRefused = 1,    ///< the device refused the command, or `check` flagged something
-  kBadConfig = 2,  ///< the file could not be read or the device could not be built from it
+  kBadConfig = 2,  ///< the file could not be read, describes another kind of device, or the device could not be built
   kTimedOut = 3,   ///< the move did not end before the deadline; the device was shut down
   // A stop signal: the device was shut down first, then the tool exits with
   // 128 + the signal's number, as a shell reports a process the signal ended.

@@ -74,6 +74,14 @@ std::string ListSections(const std::vector<unsigned>& sections) {
   return list.empty() ? std::string("none") : list;
 }
 
+std::string SectionsText(const std::vector<unsigned>& sections) {
+  std::string list;
+  for (const unsigned number : sections) {
+    list += (list.empty() ? "" : ", ") + SectionKey(number);
+  }
+  return (sections.size() == 1 ? "section " : "sections ") + list;
+}
+
 Kind DetectKind(const YAML::Node& root, const std::string& path, const Selector& selector) {
   if (selector.kind) {
     return *selector.kind;
@@ -84,11 +92,8 @@ Kind DetectKind(const YAML::Node& root, const std::string& path, const Selector&
   if (selector.node_path) {
     return Kind::kLifter;
   }
-  if (HasKey(root, gripper_keys::kGripperFileRoot) || !MotorSections(root).empty()) {
-    return Kind::kGripper;
-  }
-  if (HasKey(root, vorn_io::keys::motor::kVendor.name)) {
-    return Kind::kLifter;
+  if (const std::optional<KindReading> reading = ReadKind(root, path, selector)) {
+    return reading->kind;
   }
   throw ConfigError(
       fmt::format("{}: cannot tell what device this describes (no \"vendor\" key for a lifter, no \"gripper\" key or "
@@ -152,6 +157,27 @@ YAML::Node LoadYamlFile(const std::string& path) {
   }
 }
 
+std::optional<KindReading> ReadKind(const YAML::Node& root, const std::string& path, const Selector& selector) {
+  if (selector.node_path) {
+    // The map under --node is the device's own: a gripper's parameter map
+    // has no marker of its own, a lifter's has its motor's vendor.
+    if (HasKey(FollowPath(root, *selector.node_path, 0, path), vorn_io::keys::motor::kVendor.name)) {
+      return KindReading{Kind::kLifter, fmt::format("a \"{}\" key", vorn_io::keys::motor::kVendor.name)};
+    }
+    return std::nullopt;
+  }
+  if (HasKey(root, gripper_keys::kGripperFileRoot)) {
+    return KindReading{Kind::kGripper, fmt::format("a root key \"{}\"", gripper_keys::kGripperFileRoot)};
+  }
+  if (const std::vector<unsigned> sections = MotorSections(root); !sections.empty()) {
+    return KindReading{Kind::kGripper, SectionsText(sections)};
+  }
+  if (HasKey(root, vorn_io::keys::motor::kVendor.name)) {
+    return KindReading{Kind::kLifter, fmt::format("a \"{}\" key", vorn_io::keys::motor::kVendor.name)};
+  }
+  return std::nullopt;
+}
+
 std::vector<unsigned> MotorSections(const YAML::Node& root) {
   std::vector<unsigned> sections;
   if (!root.IsMap()) {
@@ -197,6 +223,21 @@ std::vector<Target> SelectTargets(const YAML::Node& root, const std::string& pat
     return targets;
   }
   return {MakeTarget(kind, Layout::kParameterMap, root, "root map")};
+}
+
+std::vector<Target> SelectTargetsFor(Kind kind, const YAML::Node& root, const std::string& path,
+                                     const Selector& selector) {
+  if (!selector.kind) {
+    if (const std::optional<KindReading> reading = ReadKind(root, path, selector); reading && reading->kind != kind) {
+      throw ConfigError(fmt::format(
+          "{}: looks like a {} description ({}), not a {} one; add --as {} to build a {} "
+          "from it all the same",
+          path, KindName(reading->kind), reading->evidence, KindName(kind), KindName(kind), KindName(kind)));
+    }
+  }
+  Selector as_kind = selector;
+  as_kind.kind = kind;
+  return SelectTargets(root, path, as_kind);
 }
 
 std::vector<std::string> StrayRootKeys(const YAML::Node& root, const std::vector<Target>& targets) {

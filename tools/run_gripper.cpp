@@ -31,9 +31,7 @@ std::string SectionList(const std::vector<Target>& targets) {
 
 int RunGripper(const MoveRequest& request) {
   const YAML::Node root = LoadYamlFile(request.file);
-  Selector selector = request.selector;
-  selector.kind = Kind::kGripper;
-  const std::vector<Target> targets = SelectTargets(root, request.file, selector);
+  const std::vector<Target> targets = SelectTargetsFor(Kind::kGripper, root, request.file, request.selector);
   if (targets.size() > 1) {
     throw ConfigError(fmt::format("{}: a motor file with the sections {}: choose one with --motor N", request.file,
                                   SectionList(targets)));

@@ -24,9 +24,7 @@ constexpr double kTimeoutMarginSeconds = 5.0;
 
 int RunLifter(const MoveRequest& request) {
   const YAML::Node root = LoadYamlFile(request.file);
-  Selector selector = request.selector;
-  selector.kind = Kind::kLifter;
-  const Target target = SelectTargets(root, request.file, selector).front();
+  const Target target = SelectTargetsFor(Kind::kLifter, root, request.file, request.selector).front();
   const Explanation explanation = ExplainLifter(target.node);
   if (explanation.HasError()) {
     return ReportErrors(request.file, explanation);

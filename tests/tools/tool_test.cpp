@@ -52,6 +52,7 @@ class Scratch {
 
 // A move of 0.5 s: 50 ticks of 10 ms.
 constexpr const char* kShortLifter = "vendor: damiao\ndev_name: short\nmaxpos: 2.0\nfreq: 100\nspeed: 4.0\n";
+constexpr const char* kMotorFile = "feetechmotor1:\n  id: 1\n  dev_name: x\nfeetechmotor2:\n  id: 2\n  dev_name: x\n";
 // A move of about 290 s with the lifter's defaults: long enough to interrupt.
 constexpr const char* kLongLifter = "vendor: damiao\ndev_name: long\n";
 
@@ -67,6 +68,7 @@ struct ExitCase {
   const char* file;
   int code;
   const char* says;
+  ToolProcess::Env env = {};
 };
 
 class ExitCodeTest : public testing::TestWithParam<ExitCase> {};
@@ -84,7 +86,7 @@ TEST_P(ExitCodeTest, EachOutcomeHasItsCode) {
       arg = scratch.Dir() + "/missing.yaml";
     }
   }
-  const auto [code, out] = RunTool(args);
+  const auto [code, out] = RunTool(args, c.env);
   EXPECT_EQ(code, c.code) << out;
   EXPECT_THAT(out, HasSubstr(c.says));
   // A bad file is a message, never a crash.
@@ -115,7 +117,23 @@ INSTANTIATE_TEST_SUITE_P(
                  "no section feetechmotor3 (motor sections in the file: 1)"},
         ExitCase{"UnknownKind", {"check", "@"}, "speed: 3\n", 2, "--as lifter|gripper"},
         ExitCase{"BadArgument", {"lifter", "@", "--to", "2"}, kShortLifter, 2, "--to"},
-        ExitCase{"TimedOut", {"lifter", "@", "--to", "1", "--timeout", "0.3"}, kLongLifter, 3, "timed out"}),
+        ExitCase{"TimedOut", {"lifter", "@", "--to", "1", "--timeout", "0.3"}, kLongLifter, 3, "timed out"},
+        ExitCase{"GripperGivenALifterFile",
+                 {"gripper", "@", "--to", "1"},
+                 kShortLifter,
+                 2,
+                 "looks like a lifter description (a \"vendor\" key), not a gripper one; add --as gripper"},
+        ExitCase{"LifterGivenAMotorFile",
+                 {"lifter", "@", "--to", "1"},
+                 kMotorFile,
+                 2,
+                 "looks like a gripper description (sections feetechmotor1, feetechmotor2), not a lifter one"},
+        ExitCase{"AsOverridesTheKind",
+                 {"gripper", "@", "--to", "1", "--as", "gripper"},
+                 "vendor: damiao\nid: 1\ndev_name: bus\ninverse: false\n",
+                 0,
+                 "gripper settled",
+                 {{"VORN_MOTOR_SIM_FEETECH_OBSTACLE", "0.5"}}}),
     [](const testing::TestParamInfo<ExitCase>& param) { return param.param.name; });
 
 TEST(ToolTest, ProgressOffATerminalIsPlainLines) {
