@@ -11,6 +11,8 @@ enum ExitCode : int {
   kRefused = 1,    ///< the device refused the command, or `check` flagged something
   kBadConfig = 2,  ///< the file could not be read, describes another kind of device, or the device could not be built
   kTimedOut = 3,   ///< the move did not end before the deadline; the device was shut down
+  kHeld = 4,       ///< the lifter's move ended, but the torque hold stopped the motor on some ticks
+  kAbandoned = 5,  ///< the lifter gave the move up on a failing motor; it is in neither state
   // A stop signal: the device was shut down first, then the tool exits with
   // 128 + the signal's number, as a shell reports a process the signal ended.
   kHangup = 129,       ///< SIGHUP

@@ -27,6 +27,8 @@ constexpr const char* kExitCodes =
     "  2    bad configuration: the file cannot be read, describes another kind of device (see --as),\n"
     "       or the device cannot be built from it\n"
     "  3    timed out: the move did not end in time (the device was shut down)\n"
+    "  4    held: the lifter's move ended, but the torque hold stopped the motor on some ticks\n"
+    "  5    abandoned: the lifter gave the move up on a failing motor; it is in neither state\n"
     "  129 SIGHUP, 130 SIGINT (Ctrl-C), 131 SIGQUIT, 138 SIGUSR1, 140 SIGUSR2, 143 SIGTERM:\n"
     "       stopped by that signal (128 + its number); the device was shut down first.\n"
     "       A signal ignored when the tool started (nohup) stays ignored.\n";

@@ -118,6 +118,13 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"UnknownKind", {"check", "@"}, "speed: 3\n", 2, "--as lifter|gripper"},
         ExitCase{"BadArgument", {"lifter", "@", "--to", "2"}, kShortLifter, 2, "--to"},
         ExitCase{"TimedOut", {"lifter", "@", "--to", "1", "--timeout", "0.3"}, kLongLifter, 3, "timed out"},
+        // The move to 0 runs in the motor's positive direction, into the obstacle.
+        ExitCase{"HeldMove",
+                 {"lifter", "@", "--initial", "1", "--to", "0"},
+                 kShortLifter,
+                 4,
+                 "the torque hold stopped the motor on",
+                 {{"VORN_MOTOR_SIM_DAMIAO_OBSTACLE", "1"}}},
         ExitCase{"GripperGivenALifterFile",
                  {"gripper", "@", "--to", "1"},
                  kShortLifter,
