@@ -1,5 +1,6 @@
 #include "tools/load.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,6 +74,14 @@ std::string ListSections(const std::vector<unsigned>& sections) {
   return list.empty() ? std::string("none") : list;
 }
 
+std::string SectionsText(const std::vector<unsigned>& sections) {
+  std::string list;
+  for (const unsigned number : sections) {
+    list += (list.empty() ? "" : ", ") + SectionKey(number);
+  }
+  return (sections.size() == 1 ? "section " : "sections ") + list;
+}
+
 Kind DetectKind(const YAML::Node& root, const std::string& path, const Selector& selector) {
   if (selector.kind) {
     return *selector.kind;
@@ -83,11 +92,8 @@ Kind DetectKind(const YAML::Node& root, const std::string& path, const Selector&
   if (selector.node_path) {
     return Kind::kLifter;
   }
-  if (HasKey(root, gripper_keys::kGripperFileRoot) || !MotorSections(root).empty()) {
-    return Kind::kGripper;
-  }
-  if (HasKey(root, vorn_io::keys::motor::kVendor.name)) {
-    return Kind::kLifter;
+  if (const std::optional<KindReading> reading = ReadKind(root, path, selector)) {
+    return reading->kind;
   }
   throw ConfigError(
       fmt::format("{}: cannot tell what device this describes (no \"vendor\" key for a lifter, no \"gripper\" key or "
@@ -95,25 +101,81 @@ Kind DetectKind(const YAML::Node& root, const std::string& path, const Selector&
                   path));
 }
 
+std::string ErrnoText() { return std::error_code(errno, std::generic_category()).message(); }
+
+/// Closes the descriptor it holds when it goes.
+class OpenFile {
+ public:
+  explicit OpenFile(int fd) : fd_(fd) {}
+  ~OpenFile() { close(fd_); }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  OpenFile(OpenFile&&) = delete;
+  OpenFile& operator=(OpenFile&&) = delete;
+  [[nodiscard]] int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+/// Reads what `fd` gives until its end.
+std::string ReadAll(int fd, const std::string& path) {
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count > 0) {
+      text.append(buffer, static_cast<std::size_t>(count));
+    } else if (count == 0) {
+      return text;
+    } else if (errno != EINTR) {
+      throw ConfigError(fmt::format("{}: cannot be read: {}", path, ErrnoText()));
+    }
+  }
+}
+
 }  // namespace
 
 YAML::Node LoadYamlFile(const std::string& path) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    throw ConfigError(fmt::format("{}: {}", path, std::error_code(errno, std::generic_category()).message()));
+  // Opened and read once: a FIFO or a process substitution (`<(cat file)`)
+  // gives its text to one reader only, and the device is built from this one.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    throw ConfigError(errno == EACCES ? fmt::format("{}: cannot be read: {}", path, ErrnoText())
+                                      : fmt::format("{}: {}", path, ErrnoText()));
   }
-  if (S_ISDIR(info.st_mode)) {
+  const OpenFile file(fd);
+  struct stat info {};
+  if (fstat(file.fd(), &info) == 0 && S_ISDIR(info.st_mode)) {
     throw ConfigError(fmt::format("{}: is a directory, not a YAML file", path));
   }
-  if (access(path.c_str(), R_OK) != 0) {
-    throw ConfigError(
-        fmt::format("{}: cannot be read: {}", path, std::error_code(errno, std::generic_category()).message()));
-  }
+  const std::string text = ReadAll(file.fd(), path);
   try {
-    return YAML::LoadFile(path);
+    return YAML::Load(text);
   } catch (const YAML::Exception& error) {
     throw ConfigError(fmt::format("{}: {}", path, error.what()));
   }
+}
+
+std::optional<KindReading> ReadKind(const YAML::Node& root, const std::string& path, const Selector& selector) {
+  if (selector.node_path) {
+    // The map under --node is the device's own: a gripper's parameter map
+    // has no marker of its own, a lifter's has its motor's vendor.
+    if (HasKey(FollowPath(root, *selector.node_path, 0, path), vorn_io::keys::motor::kVendor.name)) {
+      return KindReading{Kind::kLifter, fmt::format("a \"{}\" key", vorn_io::keys::motor::kVendor.name)};
+    }
+    return std::nullopt;
+  }
+  if (HasKey(root, gripper_keys::kGripperFileRoot)) {
+    return KindReading{Kind::kGripper, fmt::format("a root key \"{}\"", gripper_keys::kGripperFileRoot)};
+  }
+  if (const std::vector<unsigned> sections = MotorSections(root); !sections.empty()) {
+    return KindReading{Kind::kGripper, SectionsText(sections)};
+  }
+  if (HasKey(root, vorn_io::keys::motor::kVendor.name)) {
+    return KindReading{Kind::kLifter, fmt::format("a \"{}\" key", vorn_io::keys::motor::kVendor.name)};
+  }
+  return std::nullopt;
 }
 
 std::vector<unsigned> MotorSections(const YAML::Node& root) {
@@ -161,6 +223,21 @@ std::vector<Target> SelectTargets(const YAML::Node& root, const std::string& pat
     return targets;
   }
   return {MakeTarget(kind, Layout::kParameterMap, root, "root map")};
+}
+
+std::vector<Target> SelectTargetsFor(Kind kind, const YAML::Node& root, const std::string& path,
+                                     const Selector& selector) {
+  if (!selector.kind) {
+    if (const std::optional<KindReading> reading = ReadKind(root, path, selector); reading && reading->kind != kind) {
+      throw ConfigError(fmt::format(
+          "{}: looks like a {} description ({}), not a {} one; add --as {} to build a {} "
+          "from it all the same",
+          path, KindName(reading->kind), reading->evidence, KindName(kind), KindName(kind), KindName(kind)));
+    }
+  }
+  Selector as_kind = selector;
+  as_kind.kind = kind;
+  return SelectTargets(root, path, as_kind);
 }
 
 std::vector<std::string> StrayRootKeys(const YAML::Node& root, const std::vector<Target>& targets) {

@@ -15,8 +15,9 @@ class ConfigError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// Parses a YAML file. A missing file, a directory, an unreadable file or a
-/// syntax error becomes a `ConfigError` with a message a person can act on.
+/// Reads a YAML file once (a FIFO or a process substitution too) and parses
+/// it. A missing file, a directory, an unreadable file or a syntax error
+/// becomes a `ConfigError` with a message a person can act on.
 YAML::Node LoadYamlFile(const std::string& path);
 
 enum class Kind { kLifter, kGripper };
@@ -52,6 +53,24 @@ struct Selector {
 /// without --motor, every section in file order. Throws `ConfigError` when
 /// the selector names nothing in the file or the kind cannot be told.
 std::vector<Target> SelectTargets(const YAML::Node& root, const std::string& path, const Selector& selector);
+
+/// The descriptions for a command that builds a `kind`, as `SelectTargets`
+/// finds them. Unless the selector names the kind (--as), a file whose keys
+/// say it describes the other kind is refused with a `ConfigError` that says
+/// what it looks like.
+std::vector<Target> SelectTargetsFor(Kind kind, const YAML::Node& root, const std::string& path,
+                                     const Selector& selector);
+
+/// What a description's keys say it describes, and which keys say so.
+struct KindReading {
+  Kind kind = Kind::kLifter;
+  std::string evidence;  ///< `a "vendor" key`, `sections feetechmotor1, feetechmotor2`, ...
+};
+
+/// A root "gripper" key or "feetechmotor<N>" sections say gripper, a "vendor"
+/// key (at the root, or in the map under --node) says lifter; nothing when
+/// the keys do not tell. The kind `check` detects without --as.
+std::optional<KindReading> ReadKind(const YAML::Node& root, const std::string& path, const Selector& selector);
 
 /// Keys at the root of a gripper or motor file that no device reads.
 std::vector<std::string> StrayRootKeys(const YAML::Node& root, const std::vector<Target>& targets);

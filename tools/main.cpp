@@ -24,9 +24,14 @@ constexpr const char* kExitCodes =
     "Exit codes:\n"
     "  0    done: the move ended, or the description checked clean\n"
     "  1    refused by the device, or flagged by check\n"
-    "  2    bad configuration: the file cannot be read, or the device cannot be built from it\n"
+    "  2    bad configuration: the file cannot be read, describes another kind of device (see --as),\n"
+    "       or the device cannot be built from it\n"
     "  3    timed out: the move did not end in time (the device was shut down)\n"
-    "  130  interrupted by SIGINT (Ctrl-C), 143 terminated by SIGTERM: the device was shut down first\n";
+    "  4    held: the lifter's move ended, but the torque hold stopped the motor on some ticks\n"
+    "  5    abandoned: the lifter gave the move up on a failing motor; it is in neither state\n"
+    "  129 SIGHUP, 130 SIGINT (Ctrl-C), 131 SIGQUIT, 138 SIGUSR1, 140 SIGUSR2, 143 SIGTERM:\n"
+    "       stopped by that signal (128 + its number); the device was shut down first.\n"
+    "       A signal ignored when the tool started (nohup) stays ignored.\n";
 
 struct Options {
   std::string file;
@@ -69,6 +74,13 @@ void AddMotor(CLI::App& command, Options& options) {
   command.add_option("--motor", options.motor, "use section feetechmotorN of a motor file");
 }
 
+void AddAs(CLI::App& command, Options& options, const char* kind) {
+  command
+      .add_option("--as", options.as,
+                  std::string("build a ") + kind + " even if the file's keys look like another kind of device")
+      ->check(CLI::IsMember({kind}));
+}
+
 void AddTimeout(CLI::App& command, Options& options, const char* default_text) {
   command
       .add_option("--timeout", options.timeout, std::string("give up after this many seconds (") + default_text + ")")
@@ -92,6 +104,7 @@ int Main(int argc, char** argv) {
   AddNode(*lifter, options);
   lifter->add_option("--to", options.to, "the state to move to")->required()->check(CLI::IsMember({0, 1}));
   lifter->add_option("--initial", options.initial, "declare the state the lifter starts in (default 0)");
+  AddAs(*lifter, options, "lifter");
   AddTimeout(*lifter, options, "default: 1.5 times the move's length plus 5 s");
 
   CLI::App* gripper =
@@ -101,6 +114,7 @@ int Main(int argc, char** argv) {
   AddNode(*gripper, options);
   gripper->add_option("--to", options.to, "0 opens, 1 closes; without it, waits for the start-up move")
       ->check(CLI::IsMember({0, 1}));
+  AddAs(*gripper, options, "gripper");
   AddTimeout(*gripper, options, "default: 90 s");
 
   CLI::App* check = app.add_subcommand(

@@ -19,23 +19,6 @@ constexpr std::chrono::milliseconds kPollPeriod{5};
 // A full stroke of the real servo at the gripper's fixed speed takes about a minute.
 constexpr double kDefaultTimeoutSeconds = 90.0;
 
-std::unique_ptr<ServoGripper> Build(const Target& target, const std::string& file) {
-  // The same constructor a robot program would use for this layout, so the
-  // library's own loader reads the file.
-  switch (target.layout) {
-    case Layout::kGripperFile:
-      return std::make_unique<ServoGripper>(file);
-    case Layout::kMotorFile: {
-      std::string path = file;
-      return std::make_unique<ServoGripper>(static_cast<int>(target.motor), path);
-    }
-    case Layout::kLifterMap:
-    case Layout::kParameterMap:
-      break;
-  }
-  return std::make_unique<ServoGripper>(target.node);
-}
-
 std::string SectionList(const std::vector<Target>& targets) {
   std::string list;
   for (const Target& target : targets) {
@@ -48,9 +31,7 @@ std::string SectionList(const std::vector<Target>& targets) {
 
 int RunGripper(const MoveRequest& request) {
   const YAML::Node root = LoadYamlFile(request.file);
-  Selector selector = request.selector;
-  selector.kind = Kind::kGripper;
-  const std::vector<Target> targets = SelectTargets(root, request.file, selector);
+  const std::vector<Target> targets = SelectTargetsFor(Kind::kGripper, root, request.file, request.selector);
   if (targets.size() > 1) {
     throw ConfigError(fmt::format("{}: a motor file with the sections {}: choose one with --motor N", request.file,
                                   SectionList(targets)));
@@ -67,7 +48,10 @@ int RunGripper(const MoveRequest& request) {
   Session session;
   fmt::print("vorn-io: gripper from {} ({})\n", request.file, target.where);
   try {
-    session.Adopt(Build(target, request.file), "gripper motor disabled and released");
+    // Built from the parameter map already read, whatever the layout: the
+    // gripper's file loaders would read the path a second time, and a FIFO or
+    // a process substitution has nothing left to give then.
+    session.Adopt(std::make_unique<ServoGripper>(target.node), "gripper motor disabled and released");
   } catch (const std::exception& error) {
     fmt::print("vorn-io: {}: cannot build the gripper: {}\n", request.file, error.what());
     return session.Finish(kBadConfig);

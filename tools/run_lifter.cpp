@@ -20,13 +20,33 @@ constexpr std::chrono::milliseconds kPollPeriod{50};
 constexpr double kTimeoutFactor = 1.5;
 constexpr double kTimeoutMarginSeconds = 5.0;
 
+/// Says how a move that has ended went; returns its exit code.
+int ReportEnd(const UpdownLifter::MoveOutcome& outcome, int to, int status, double elapsed) {
+  if (outcome.abandoned) {
+    fmt::print(
+        "vorn-io: the move to {} was abandoned after {:.1f} s on a failing motor ({} failed calls); the lifter stopped "
+        "between its states\n",
+        to, elapsed, outcome.failedCalls);
+    return kAbandoned;
+  }
+  fmt::print("vorn-io: lifter in state {} after {:.1f} s\n", status, elapsed);
+  if (outcome.failedCalls > 0) {
+    fmt::print("vorn-io: {} motor calls failed during the move\n", outcome.failedCalls);
+  }
+  if (outcome.heldTicks > 0) {
+    fmt::print(
+        "vorn-io: the torque hold stopped the motor on {} ticks (an obstacle?); it may not have covered the travel\n",
+        outcome.heldTicks);
+    return kHeld;
+  }
+  return kDone;
+}
+
 }  // namespace
 
 int RunLifter(const MoveRequest& request) {
   const YAML::Node root = LoadYamlFile(request.file);
-  Selector selector = request.selector;
-  selector.kind = Kind::kLifter;
-  const Target target = SelectTargets(root, request.file, selector).front();
+  const Target target = SelectTargetsFor(Kind::kLifter, root, request.file, request.selector).front();
   const Explanation explanation = ExplainLifter(target.node);
   if (explanation.HasError()) {
     return ReportErrors(request.file, explanation);
@@ -35,8 +55,11 @@ int RunLifter(const MoveRequest& request) {
 
   Session session;
   fmt::print("vorn-io: {} from {} ({})\n", explanation.device, request.file, target.where);
+  // Owned by the session; kept to ask how the move ended.
+  const UpdownLifter* built = nullptr;
   try {
     auto lifter = std::make_unique<UpdownLifter>(target.node);
+    built = lifter.get();
     if (request.initial) {
       lifter->setInitialStatus(*request.initial);
     }
@@ -74,8 +97,7 @@ int RunLifter(const MoveRequest& request) {
   switch (end) {
     case Session::End::kDone:
       session.progress().RampDone();
-      fmt::print("vorn-io: lifter in state {} after {:.1f} s\n", status, elapsed);
-      return session.Finish(kDone);
+      return session.Finish(ReportEnd(built->lastMove(), to, status, elapsed));
     case Session::End::kTimedOut:
       fmt::print("vorn-io: timed out after {:.1f} s, the move to {} has not ended\n", elapsed, to);
       return session.Finish(kTimedOut);

@@ -1,6 +1,5 @@
 #include "tools/session.h"
 
-#include <csignal>
 #include <cstdio>
 #include <utility>
 
@@ -43,21 +42,17 @@ int Session::Finish(int code) {
   progress_.Done();
   const int signal = signals_.Received();
   if (signal != 0) {
-    fmt::print("vorn-io: {} received, shutting the device down\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
+    fmt::print("vorn-io: {} received, shutting the device down\n", StopSignalName(signal));
   }
+  // A signal from here on cannot stop anything sooner; it is told so.
+  signals_.ShuttingDown();
   if (device_) {
     device_.reset();
     fmt::print("vorn-io: {}\n", released_);
   }
   std::fflush(stdout);
   relay_.Stop();
-  if (signal == SIGINT) {
-    return kInterrupted;
-  }
-  if (signal == SIGTERM) {
-    return kTerminated;
-  }
-  return code;
+  return signal != 0 ? ExitCodeOfSignal(signal) : code;
 }
 
 void PrintNotes(const std::string& path, const Explanation& explanation) {

@@ -24,7 +24,8 @@ bool Inherited(const std::string& entry) {
 
 }  // namespace
 
-ToolProcess::ToolProcess(const std::vector<std::string>& args, const Env& env, bool on_terminal) {
+ToolProcess::ToolProcess(const std::vector<std::string>& args, const Env& env, bool on_terminal,
+                         const std::vector<int>& ignored) {
   std::vector<std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     if (Inherited(*entry)) {
@@ -65,6 +66,12 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args, const Env& env, b
   if (pid_ == 0) {
     dup2(child_end, STDOUT_FILENO);
     dup2(child_end, STDERR_FILENO);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    for (const int number : ignored) {
+      sigaction(number, &ignore, nullptr);
+    }
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }

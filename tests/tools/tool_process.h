@@ -16,8 +16,10 @@ class ToolProcess {
   using Env = std::vector<std::pair<std::string, std::string>>;
 
   /// Starts the tool with `args`. The environment is this process's without
-  /// any SPDLOG_* or VORN_MOTOR_SIM_* variable, plus `env`.
-  ToolProcess(const std::vector<std::string>& args, const Env& env, bool on_terminal = false);
+  /// any SPDLOG_* or VORN_MOTOR_SIM_* variable, plus `env`. The signals in
+  /// `ignored` reach the tool ignored, as `nohup` or a script's `cmd &` leave them.
+  ToolProcess(const std::vector<std::string>& args, const Env& env, bool on_terminal = false,
+              const std::vector<int>& ignored = {});
   /// Kills the child if it still runs.
   ~ToolProcess();
 

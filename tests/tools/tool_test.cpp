@@ -1,9 +1,16 @@
 // vorn-io run as a process against the simulated motors, as a person or a
 // script runs it: exit codes, output, the shutdown on signals.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,6 +52,7 @@ class Scratch {
 
 // A move of 0.5 s: 50 ticks of 10 ms.
 constexpr const char* kShortLifter = "vendor: damiao\ndev_name: short\nmaxpos: 2.0\nfreq: 100\nspeed: 4.0\n";
+constexpr const char* kMotorFile = "feetechmotor1:\n  id: 1\n  dev_name: x\nfeetechmotor2:\n  id: 2\n  dev_name: x\n";
 // A move of about 290 s with the lifter's defaults: long enough to interrupt.
 constexpr const char* kLongLifter = "vendor: damiao\ndev_name: long\n";
 
@@ -60,6 +68,7 @@ struct ExitCase {
   const char* file;
   int code;
   const char* says;
+  ToolProcess::Env env = {};
 };
 
 class ExitCodeTest : public testing::TestWithParam<ExitCase> {};
@@ -77,7 +86,7 @@ TEST_P(ExitCodeTest, EachOutcomeHasItsCode) {
       arg = scratch.Dir() + "/missing.yaml";
     }
   }
-  const auto [code, out] = RunTool(args);
+  const auto [code, out] = RunTool(args, c.env);
   EXPECT_EQ(code, c.code) << out;
   EXPECT_THAT(out, HasSubstr(c.says));
   // A bad file is a message, never a crash.
@@ -108,7 +117,30 @@ INSTANTIATE_TEST_SUITE_P(
                  "no section feetechmotor3 (motor sections in the file: 1)"},
         ExitCase{"UnknownKind", {"check", "@"}, "speed: 3\n", 2, "--as lifter|gripper"},
         ExitCase{"BadArgument", {"lifter", "@", "--to", "2"}, kShortLifter, 2, "--to"},
-        ExitCase{"TimedOut", {"lifter", "@", "--to", "1", "--timeout", "0.3"}, kLongLifter, 3, "timed out"}),
+        ExitCase{"TimedOut", {"lifter", "@", "--to", "1", "--timeout", "0.3"}, kLongLifter, 3, "timed out"},
+        // The move to 0 runs in the motor's positive direction, into the obstacle.
+        ExitCase{"HeldMove",
+                 {"lifter", "@", "--initial", "1", "--to", "0"},
+                 kShortLifter,
+                 4,
+                 "the torque hold stopped the motor on",
+                 {{"VORN_MOTOR_SIM_DAMIAO_OBSTACLE", "1"}}},
+        ExitCase{"GripperGivenALifterFile",
+                 {"gripper", "@", "--to", "1"},
+                 kShortLifter,
+                 2,
+                 "looks like a lifter description (a \"vendor\" key), not a gripper one; add --as gripper"},
+        ExitCase{"LifterGivenAMotorFile",
+                 {"lifter", "@", "--to", "1"},
+                 kMotorFile,
+                 2,
+                 "looks like a gripper description (sections feetechmotor1, feetechmotor2), not a lifter one"},
+        ExitCase{"AsOverridesTheKind",
+                 {"gripper", "@", "--to", "1", "--as", "gripper"},
+                 "vendor: damiao\nid: 1\ndev_name: bus\ninverse: false\n",
+                 0,
+                 "gripper settled",
+                 {{"VORN_MOTOR_SIM_FEETECH_OBSTACLE", "0.5"}}}),
     [](const testing::TestParamInfo<ExitCase>& param) { return param.param.name; });
 
 TEST(ToolTest, ProgressOffATerminalIsPlainLines) {
@@ -185,22 +217,103 @@ TEST(ToolTest, GripperClosesOnAnObjectAndSettles) {
   EXPECT_THAT(out, HasSubstr("vorn-io: gripper motor disabled and released"));
 }
 
+/// Where a description comes from that can be read only once.
+enum class OneShot {
+  kProcessSubstitution,  // a pipe named /dev/fd/N, as bash's `<(cat file)` gives it
+  kFifo,                 // a named pipe with a writer that writes the text once
+};
+
+struct ReadOnceCase {
+  const char* name;
+  OneShot source;
+  const char* example;
+  std::vector<std::string> selector;
+};
+
+class ReadOnceTest : public testing::TestWithParam<ReadOnceCase> {};
+
+TEST_P(ReadOnceTest, TheGripperIsBuiltFromTheTextReadOnce) {
+  const ReadOnceCase& c = GetParam();
+  std::ostringstream read;
+  read << std::ifstream(kExamples + c.example).rdbuf();
+  const std::string text = read.str();
+  ASSERT_FALSE(text.empty());
+  Scratch scratch;
+  std::string path;
+  int inherited = -1;
+  pid_t writer = -1;
+  if (c.source == OneShot::kProcessSubstitution) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fds[1]);
+    inherited = fds[0];
+    ASSERT_EQ(fcntl(inherited, F_SETFD, 0), 0);
+    path = "/dev/fd/" + std::to_string(inherited);
+  } else {
+    path = scratch.Dir() + "/description.fifo";
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+      const int fd = open(path.c_str(), O_WRONLY);
+      static_cast<void>(write(fd, text.data(), text.size()));
+      close(fd);
+      _exit(0);
+    }
+  }
+  std::vector<std::string> args{"gripper", path, "--to", "1"};
+  args.insert(args.end(), c.selector.begin(), c.selector.end());
+  ToolProcess tool(args, {{"VORN_MOTOR_SIM_FEETECH_OBSTACLE", "0.5"}});
+  if (inherited >= 0) {
+    close(inherited);
+  }
+  // A second reading of the path finds nothing (or waits for a writer that is gone).
+  const int code = tool.Wait(std::chrono::seconds(60));
+  if (writer > 0) {
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+  }
+  EXPECT_EQ(code, 0) << tool.output();
+  EXPECT_THAT(tool.output(), HasSubstr("Load gripper yamlfile success"));
+  EXPECT_THAT(tool.output(), Not(HasSubstr("YAML Error")));
+  EXPECT_THAT(tool.output(), HasSubstr("vorn-io: gripper settled after"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, ReadOnceTest,
+    testing::Values(ReadOnceCase{"ProcessSubstitution", OneShot::kProcessSubstitution, "gripper.yaml", {}},
+                    ReadOnceCase{"Fifo", OneShot::kFifo, "motors.yaml", {"--motor", "2"}}),
+    [](const testing::TestParamInfo<ReadOnceCase>& param) { return param.param.name; });
+
 struct StopCase {
   const char* name;
   int signal;
+  bool ignored_at_start;  // then SIGTERM follows it, and ends the run
   int code;
+  const char* received;
 };
 
 class StopSignalTest : public testing::TestWithParam<StopCase> {};
 
 TEST_P(StopSignalTest, ShutsTheMotorDownBeforeExiting) {
+  const StopCase& c = GetParam();
   Scratch scratch;
-  ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kLongLifter), "--to", "1"}, {});
+  std::vector<int> ignored;
+  if (c.ignored_at_start) {
+    ignored.push_back(c.signal);
+  }
+  ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kLongLifter), "--to", "1"}, {}, false, ignored);
   ASSERT_TRUE(tool.WaitForOutput("[INFO] set pos")) << tool.output();
-  tool.Signal(GetParam().signal);
-  EXPECT_EQ(tool.Wait(), GetParam().code) << tool.output();
+  tool.Signal(c.signal);
+  if (c.ignored_at_start) {
+    // Pending together, the lower-numbered signal is delivered first: had the
+    // tool taken the ignored one over, it would be the one received.
+    tool.Signal(SIGTERM);
+  }
+  EXPECT_EQ(tool.Wait(), c.code) << tool.output();
   const std::string& out = tool.output();
-  const std::size_t received = out.find(std::string(GetParam().name) + " received, shutting the device down");
+  const std::size_t received = out.find(std::string(c.received) + " received, shutting the device down");
   const std::size_t parked = out.find("vorn-io: motor parked and disabled");
   ASSERT_NE(received, std::string::npos) << out;
   ASSERT_NE(parked, std::string::npos) << out;
@@ -209,7 +322,13 @@ TEST_P(StopSignalTest, ShutsTheMotorDownBeforeExiting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest,
-                         testing::Values(StopCase{"SIGINT", SIGINT, 130}, StopCase{"SIGTERM", SIGTERM, 143}),
+                         testing::Values(StopCase{"SIGINT", SIGINT, false, 130, "SIGINT"},
+                                         StopCase{"SIGTERM", SIGTERM, false, 143, "SIGTERM"},
+                                         StopCase{"SIGHUP", SIGHUP, false, 129, "SIGHUP"},
+                                         StopCase{"SIGQUIT", SIGQUIT, false, 131, "SIGQUIT"},
+                                         StopCase{"SIGUSR1", SIGUSR1, false, 138, "SIGUSR1"},
+                                         StopCase{"SIGUSR2", SIGUSR2, false, 140, "SIGUSR2"},
+                                         StopCase{"IgnoredSIGHUPStaysIgnored", SIGHUP, true, 143, "SIGTERM"}),
                          [](const testing::TestParamInfo<StopCase>& param) { return param.param.name; });
 
 }  // namespace
