@@ -13,7 +13,9 @@
 #include "tools/exit_codes.h"
 #include "tools/key_text.h"
 #include "tools/load.h"
+#include "tools/motor_driver.h"
 #include "tools/run.h"
+#include "tools/sim_command.h"
 #include "vorn_io/version.h"
 
 namespace {
@@ -84,8 +86,12 @@ int Main(int argc, char** argv) {
   CLI::App app{"vorn-io: move, check and explain vorn_io devices (lifters and servo grippers)", "vorn-io"};
   app.require_subcommand(1);
   app.footer(kExitCodes);
+  app.set_version_flag("--version", get_version_str());
+  vorn_io::tool::SimulationOptions simulation;
+  vorn_io::tool::AddSimulationOptions(app, simulation);
 
-  CLI::App* version = app.add_subcommand("version", "print the library's version line");
+  CLI::App* version =
+      app.add_subcommand("version", "print the library's version line and the motor-driver library loaded");
 
   CLI::App* lifter = app.add_subcommand("lifter", "build a lifter from a description, move it and wait for the move");
   AddFile(*lifter, options, "lifter description (YAML map with the lifter's and its motor's keys)");
@@ -122,8 +128,12 @@ int Main(int argc, char** argv) {
   }
 
   try {
+    if (const std::optional<int> code = vorn_io::tool::HandleSimulation(simulation)) {
+      return *code;
+    }
     if (version->parsed()) {
       fmt::print("{}\n", get_version_str());
+      fmt::print("{}\n", vorn_io::tool::DescribeMotorDriver(vorn_io::tool::LoadedMotorDriver()));
       return vorn_io::tool::kDone;
     }
     if (keys->parsed()) {
