@@ -113,11 +113,11 @@ int main(int argc, char** argv) {
   if (AsksForHelpOrVersion(argc, argv) && SimulationUsable(paths, false)) {
     ExecOnSimulation(paths, argv);  // builds no motor
   }
-  const bool driver_side = error.find("libvorn_motor") != std::string::npos ||
-                           (error.find("undefined symbol") != std::string::npos &&
-                            (error.find("damiaoMotor") != std::string::npos ||
-                             error.find("feetechMotor") != std::string::npos ||
-                             error.find("MotorInterface") != std::string::npos));
+  const bool driver_side =
+      error.find("libvorn_motor") != std::string::npos ||
+      (error.find("undefined symbol") != std::string::npos &&
+       (error.find("damiaoMotor") != std::string::npos || error.find("feetechMotor") != std::string::npos ||
+        error.find("MotorInterface") != std::string::npos));
   if (driver_side) {
     std::fprintf(stderr,
                  "vorn-io: no usable motor-driver library %s (%s): install the motor vendor's driver where the loader "
