@@ -1,7 +1,7 @@
 // The installed `vorn-io`: starts the tool (in libexec) once the library it
 // needs can be loaded, or says in one line why not. The tool itself cannot
 // say so: without a motor-driver library the loader refuses to start it.
-// Needs neither libvorn_io nor libvorn_motor itself.
+// Needs neither libvorn_io nor libvorn_motor itself. One thread throughout.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -59,8 +59,9 @@ bool AsksForHelpOrVersion(int argc, char** argv) {
 [[noreturn]] void Exec(const Paths& paths, char** argv) {
   std::fflush(stdout);
   execv(paths.tool.c_str(), argv);
-  std::fprintf(stderr, "vorn-io: cannot run %s: %s\n", paths.tool.c_str(), std::strerror(errno));
-  std::exit(kBadConfig);
+  std::fprintf(stderr, "vorn-io: cannot run %s: %s\n", paths.tool.c_str(),
+               std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
+  std::exit(kBadConfig);               // NOLINT(concurrency-mt-unsafe)
 }
 
 /// Whether the simulation is installed where it belongs; says why not otherwise.
@@ -69,7 +70,7 @@ bool SimulationUsable(const Paths& paths, bool report) {
   if (handle == nullptr) {
     if (report) {
       std::fprintf(stderr, "vorn-io: the simulated motors are not installed (%s); install libvorn-motor-sim\n",
-                   dlerror());
+                   dlerror());  // NOLINT(concurrency-mt-unsafe)
     }
     return false;
   }
@@ -84,7 +85,7 @@ bool SimulationUsable(const Paths& paths, bool report) {
 [[noreturn]] void ExecOnSimulation(const Paths& paths, char** argv) {
   // By absolute path, so that it wins over any libvorn_motor.so.1 the loader
   // would find; the tool checks that it did.
-  setenv("LD_PRELOAD", paths.simulation.c_str(), 1);
+  setenv("LD_PRELOAD", paths.simulation.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
   Exec(paths, argv);
 }
 
@@ -94,7 +95,7 @@ int main(int argc, char** argv) {
   Paths paths;
   if (!FindPaths(paths)) {
     std::fprintf(stderr, "vorn-io: cannot tell where vorn-io is installed (/proc/self/exe: %s)\n",
-                 std::strerror(errno));
+                 std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
     return kBadConfig;
   }
   if (argc > 1 && (std::strcmp(argv[1], "--sim") == 0 || std::strcmp(argv[1], "sim") == 0)) {
@@ -109,7 +110,7 @@ int main(int argc, char** argv) {
   if (dlopen(paths.library.c_str(), RTLD_NOW | RTLD_LOCAL) != nullptr) {
     Exec(paths, argv);
   }
-  const std::string error = dlerror();
+  const std::string error = dlerror();  // NOLINT(concurrency-mt-unsafe)
   if (AsksForHelpOrVersion(argc, argv) && SimulationUsable(paths, false)) {
     ExecOnSimulation(paths, argv);  // builds no motor
   }

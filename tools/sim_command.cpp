@@ -23,11 +23,11 @@ std::string ResolveProgram(const std::string& name) {
   if (name.find('/') != std::string::npos) {
     return name;
   }
-  const char* path = std::getenv("PATH");
+  const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe)
   std::istringstream dirs(path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
   std::string dir;
   while (std::getline(dirs, dir, ':')) {
-    const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+    std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
     struct stat info {};
     if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0) {
       return candidate;
@@ -76,12 +76,12 @@ int RunOnSimulation(const std::string& simulation, const std::vector<std::string
   // A preload wins over the program's own RPATH or RUNPATH to a vendor's
   // driver, and over the loader's cache; LD_LIBRARY_PATH would not.
   std::string preload = simulation;
-  const char* earlier = std::getenv("LD_PRELOAD");
+  const char* earlier = std::getenv("LD_PRELOAD");  // NOLINT(concurrency-mt-unsafe)
   if (earlier != nullptr && *earlier != '\0' && simulation != earlier &&
       std::string(earlier).rfind(simulation + ":", 0) != 0) {
     preload += ":" + std::string(earlier);
   }
-  setenv("LD_PRELOAD", preload.c_str(), 1);
+  setenv("LD_PRELOAD", preload.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
   std::vector<char*> argv;
   argv.reserve(command.size() + 1);
   for (const std::string& arg : command) {
@@ -90,7 +90,8 @@ int RunOnSimulation(const std::string& simulation, const std::vector<std::string
   argv.push_back(nullptr);
   std::fflush(stdout);
   execv(program.c_str(), argv.data());
-  fmt::print(stderr, "vorn-io: sim: cannot run {}: {}\n", program, std::strerror(errno));
+  fmt::print(stderr, "vorn-io: sim: cannot run {}: {}\n", program,
+             std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
   return kBadConfig;
 }
 

@@ -17,7 +17,7 @@ namespace vorn_motor_sim::detail {
 void AnnounceSimulation() {
   static std::once_flag once;
   std::call_once(once, [] {
-    const char* quiet = std::getenv("VORN_MOTOR_SIM_QUIET");
+    const char* quiet = std::getenv("VORN_MOTOR_SIM_QUIET");  // NOLINT(concurrency-mt-unsafe)
     if (quiet != nullptr && std::strcmp(quiet, "1") == 0) {
       return;
     }
