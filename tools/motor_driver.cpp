@@ -30,7 +30,7 @@ std::string DescribeMotorDriver(const MotorDriver& driver) {
     return std::string("motor-driver library: no ") + kMotorDriverSoname + " loaded";
   }
   return "motor-driver library: " + driver.path +
-         (driver.simulated ? " (the simulation: no hardware moves)" : " (not the simulation: the vendor's driver)");
+         (driver.simulated ? " (the simulation: no hardware moves)" : " (not the simulation)");
 }
 
 }  // namespace vorn_io::tool
