@@ -13,7 +13,9 @@
 #include "tools/exit_codes.h"
 #include "tools/key_text.h"
 #include "tools/load.h"
+#include "tools/motor_driver.h"
 #include "tools/run.h"
+#include "tools/sim_command.h"
 #include "vorn_io/version.h"
 
 namespace {
@@ -25,7 +27,7 @@ constexpr const char* kExitCodes =
     "  0    done: the move ended, or the description checked clean\n"
     "  1    refused by the device, or flagged by check\n"
     "  2    bad configuration: the file cannot be read, describes another kind of device (see --as),\n"
-    "       or the device cannot be built from it\n"
+    "       or the device cannot be built from it; or no motor-driver library can be loaded\n"
     "  3    timed out: the move did not end in time (the device was shut down)\n"
     "  4    held: the lifter's move ended, but the torque hold stopped the motor on some ticks\n"
     "  5    abandoned: the lifter gave the move up on a failing motor; it is in neither state\n"
@@ -96,8 +98,12 @@ int Main(int argc, char** argv) {
   CLI::App app{"vorn-io: move, check and explain vorn_io devices (lifters and servo grippers)", "vorn-io"};
   app.require_subcommand(1);
   app.footer(kExitCodes);
+  app.set_version_flag("--version", get_version_str());
+  vorn_io::tool::SimulationOptions simulation;
+  vorn_io::tool::AddSimulationOptions(app, simulation);
 
-  CLI::App* version = app.add_subcommand("version", "print the library's version line");
+  CLI::App* version =
+      app.add_subcommand("version", "print the library's version line and the motor-driver library loaded");
 
   CLI::App* lifter = app.add_subcommand("lifter", "build a lifter from a description, move it and wait for the move");
   AddFile(*lifter, options, "lifter description (YAML map with the lifter's and its motor's keys)");
@@ -136,8 +142,12 @@ int Main(int argc, char** argv) {
   }
 
   try {
+    if (const std::optional<int> code = vorn_io::tool::HandleSimulation(simulation)) {
+      return *code;
+    }
     if (version->parsed()) {
       fmt::print("{}\n", get_version_str());
+      fmt::print("{}\n", vorn_io::tool::DescribeMotorDriver(vorn_io::tool::LoadedMotorDriver()));
       return vorn_io::tool::kDone;
     }
     if (keys->parsed()) {

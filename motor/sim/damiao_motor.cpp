@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "sim_motor.h"
+#include "sim_notice.h"
 
 namespace {
 
@@ -31,7 +32,9 @@ damiaoMotor::damiaoMotor(int motor_model, unsigned int id, unsigned int mode, un
           DamiaoTraits(inverse, kp), std::move(dev_name),
           std::vector<double>{static_cast<double>(motor_model), static_cast<double>(id), static_cast<double>(mode),
                               static_cast<double>(master_id), inverse ? 1.0 : 0.0, static_cast<double>(kp),
-                              static_cast<double>(kd)})) {}
+                              static_cast<double>(kd)})) {
+  vorn_motor_sim::detail::AnnounceSimulation();
+}
 
 damiaoMotor::~damiaoMotor() = default;
 

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "sim_motor.h"
+#include "sim_notice.h"
 
 namespace {
 
@@ -24,7 +25,9 @@ struct feetechMotor::Impl {
 feetechMotor::feetechMotor(unsigned int id, unsigned int baudrate, std::string& dev_name, bool inverse)
     : impl_(std::make_unique<Impl>(
           inverse, dev_name,
-          std::vector<double>{static_cast<double>(id), static_cast<double>(baudrate), inverse ? 1.0 : 0.0})) {}
+          std::vector<double>{static_cast<double>(id), static_cast<double>(baudrate), inverse ? 1.0 : 0.0})) {
+  vorn_motor_sim::detail::AnnounceSimulation();
+}
 
 feetechMotor::~feetechMotor() = default;
 

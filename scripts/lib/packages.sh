@@ -8,6 +8,9 @@ VORN_IO_PACKAGES=(
   # The tests: systemd-journald and journalctl (a private journal), unshare
   # and mount (util-linux, mount), jq (reading journal entries), nm (binutils).
   systemd util-linux mount jq binutils
+  # The Debian packages (scripts/package): dpkg-shlibdeps and dpkg-buildflags
+  # (dpkg-dev), file (CPack reads the file types), gzip, and lintian to check them.
+  dpkg-dev file gzip lintian
 )
 
 # ensure_packages [extra package ...]

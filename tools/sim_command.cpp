@@ -1,0 +1,131 @@
+#include "tools/sim_command.h"
+
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include <fmt/format.h>
+
+#include "tools/exit_codes.h"
+#include "tools/motor_driver.h"
+
+namespace vorn_io::tool {
+namespace {
+
+/// The file execvp would run for `name`, or empty.
+std::string ResolveProgram(const std::string& name) {
+  if (name.find('/') != std::string::npos) {
+    return name;
+  }
+  const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe)
+  std::istringstream dirs(path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+    struct stat info {};
+    if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
+    }
+  }
+  return {};
+}
+
+/// Why the loader would run `program` without LD_PRELOAD (a secure-execution
+/// program), or empty.
+std::string IgnoresPreload(const std::string& program) {
+  struct stat info {};
+  if (stat(program.c_str(), &info) != 0) {
+    return {};  // exec reports it
+  }
+  if ((info.st_mode & (S_ISUID | S_ISGID)) != 0) {
+    return "is set-user-ID or set-group-ID";
+  }
+  if (getxattr(program.c_str(), "security.capability", nullptr, 0) > 0) {
+    return "has file capabilities";
+  }
+  return {};
+}
+
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path[0] == '/') {
+    return path;
+  }
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
+
+int RunOnSimulation(const std::string& simulation, const std::vector<std::string>& command) {
+  const std::string program = ResolveProgram(command.front());
+  if (program.empty()) {
+    fmt::print(stderr, "vorn-io: sim: {}: command not found\n", command.front());
+    return kBadConfig;
+  }
+  if (const std::string reason = IgnoresPreload(program); !reason.empty()) {
+    fmt::print(stderr,
+               "vorn-io: sim: {} {}: the loader ignores LD_PRELOAD for it, so it would not run on the simulation; "
+               "refused\n",
+               program, reason);
+    return kBadConfig;
+  }
+  // A preload wins over the program's own RPATH or RUNPATH to a vendor's
+  // driver, and over the loader's cache; LD_LIBRARY_PATH would not.
+  std::string preload = simulation;
+  const char* earlier = std::getenv("LD_PRELOAD");  // NOLINT(concurrency-mt-unsafe)
+  if (earlier != nullptr && *earlier != '\0' && simulation != earlier &&
+      std::string(earlier).rfind(simulation + ":", 0) != 0) {
+    preload += ":" + std::string(earlier);
+  }
+  setenv("LD_PRELOAD", preload.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
+  std::vector<char*> argv;
+  argv.reserve(command.size() + 1);
+  for (const std::string& arg : command) {
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  std::fflush(stdout);
+  execv(program.c_str(), argv.data());
+  fmt::print(stderr, "vorn-io: sim: cannot run {}: {}\n", program,
+             std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
+  return kBadConfig;
+}
+
+}  // namespace
+
+void AddSimulationOptions(CLI::App& app, SimulationOptions& options) {
+  app.add_flag("--sim", options.on_simulation,
+               "run the command on the simulated motors (the stand-in libvorn_motor.so.1); give it before the command");
+  options.command = app.add_subcommand("sim", "run PROGRAM [ARGS...] on the simulated motors: vorn-io sim -- PROGRAM");
+  options.command->add_option("PROGRAM", options.program, "the program and its arguments, after --")->required();
+}
+
+std::optional<int> HandleSimulation(const SimulationOptions& options) {
+  const bool command = options.command != nullptr && options.command->parsed();
+  if (!options.on_simulation && !command) {
+    return std::nullopt;
+  }
+  const MotorDriver driver = LoadedMotorDriver();
+  if (!driver.simulated) {
+    fmt::print(stderr,
+               "vorn-io: {}: the motor-driver library loaded is {}, not the simulation; run the vorn-io of the bin "
+               "folder, which preloads it\n",
+               command ? "sim" : "--sim", driver.path.empty() ? std::string("none") : driver.path);
+    return kBadConfig;
+  }
+  if (command) {
+    const std::string simulation = Absolute(driver.path);
+    if (simulation.find_first_of(": ") != std::string::npos) {
+      fmt::print(stderr, "vorn-io: sim: {} cannot be preloaded: its path holds a space or a colon\n", simulation);
+      return kBadConfig;
+    }
+    return RunOnSimulation(simulation, options.program);
+  }
+  return std::nullopt;
+}
+
+}  // namespace vorn_io::tool
