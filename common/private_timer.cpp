@@ -60,8 +60,7 @@ void PrivateTimer::Loop(int interval, const std::function<void()>& task) {
   }
 }
 
-void PrivateTimer::LoopScheduled(std::chrono::duration<double, std::nano> period,
-                                 const std::function<void()>& task) {
+void PrivateTimer::LoopScheduled(std::chrono::duration<double, std::nano> period, const std::function<void()>& task) {
   using Clock = std::chrono::steady_clock;
   // Each deadline is computed from the origin, never by adding up periods,
   // so the rounding of a fractional period to the clock's ticks cannot drift.

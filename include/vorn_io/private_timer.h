@@ -52,8 +52,7 @@ class VORN_IO_EXPORT PrivateTimer {
   /// the calls back to back.
   template <typename Task>
   void start(std::chrono::duration<double, std::milli> period, Task task) {
-    LaunchScheduled(period,
-                    std::function<void()>([task = std::move(task)]() mutable { static_cast<void>(task()); }));
+    LaunchScheduled(period, std::function<void()>([task = std::move(task)]() mutable { static_cast<void>(task()); }));
   }
 
   /// Clears `running`, cuts a sleep in progress short, and returns once the

@@ -1,6 +1,6 @@
 #include <chrono>
-#include <cstddef>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <limits>
 #include <memory>
