@@ -56,7 +56,6 @@ void ServoGripper::ReleaseMotor() noexcept {
     motor->setEnable(false);
     std::this_thread::sleep_for(kDisableSettle);
   } catch (...) {
-    LOG_ERROR("The gripper motor threw while disabling, released anyway\n");
   }
   motor.reset();
 }
