@@ -28,7 +28,8 @@ struct Call {
   std::vector<double> args;
   /// The device-name argument of a constructor; empty otherwise.
   std::string text;
-  /// What the call returned; -1 for a constructor that threw.
+  /// What the call returned; -1 for a constructor that threw and for a call
+  /// a script made fail or throw (one that acted first records its result).
   int result = 0;
 };
 
