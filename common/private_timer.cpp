@@ -1,6 +1,7 @@
 #include "vorn_io/private_timer.h"
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -27,6 +28,23 @@ void PrivateTimer::Launch(int interval, std::function<void()> task) {
   worker_->thread = std::thread([this, interval, task = std::move(task)] { Loop(interval, task); });
 }
 
+void PrivateTimer::LaunchScheduled(std::chrono::duration<double, std::milli> period, std::function<void()> task) {
+  stop();
+  const std::lock_guard<std::mutex> lock(worker_->mutex);
+  running.store(true);
+  // A period that cannot be scheduled runs back to back, like an interval of 0.
+  const std::chrono::duration<double, std::nano> usable =
+      period.count() > 0.0 && std::isfinite(period.count()) ? period : std::chrono::duration<double, std::milli>(0.0);
+  worker_->thread = std::thread([this, usable, task = std::move(task)] { LoopScheduled(usable, task); });
+}
+
+void PrivateTimer::SleepUntil(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(worker_->mutex);
+  // A wait towards a fixed deadline: wake-ups by signals or spurious ones
+  // resume it for the time left, and only a stop request ends it early.
+  worker_->wake.wait_until(lock, deadline, [this] { return !running.load(); });
+}
+
 void PrivateTimer::Loop(int interval, const std::function<void()>& task) {
   using Clock = std::chrono::steady_clock;
   while (running.load()) {
@@ -38,11 +56,31 @@ void PrivateTimer::Loop(int interval, const std::function<void()>& task) {
     if (elapsed >= interval) {
       continue;
     }
-    const std::chrono::milliseconds remaining(interval - elapsed);
-    std::unique_lock<std::mutex> lock(worker_->mutex);
-    // A wait towards a fixed deadline: wake-ups by signals or spurious ones
-    // resume it for the time left, and only a stop request ends it early.
-    worker_->wake.wait_until(lock, t1 + remaining, [this] { return !running.load(); });
+    SleepUntil(t1 + std::chrono::milliseconds(interval - elapsed));
+  }
+}
+
+void PrivateTimer::LoopScheduled(std::chrono::duration<double, std::nano> period, const std::function<void()>& task) {
+  using Clock = std::chrono::steady_clock;
+  // Each deadline is computed from the origin, never by adding up periods,
+  // so the rounding of a fractional period to the clock's ticks cannot drift.
+  Clock::time_point origin = Clock::now();
+  std::uint64_t calls = 0;
+  while (running.load()) {
+    task();
+    ++calls;
+    const Clock::time_point due =
+        origin + std::chrono::duration_cast<Clock::duration>(period * static_cast<double>(calls));
+    const Clock::time_point now = Clock::now();
+    if (now - due > period) {
+      // Far behind: the next call starts at once and the schedule from it.
+      origin = now;
+      calls = 0;
+      continue;
+    }
+    if (now < due) {
+      SleepUntil(due);
+    }
   }
 }
 

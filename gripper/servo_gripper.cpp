@@ -1,6 +1,7 @@
 #include "vorn_io/gripper/servo_gripper.h"
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 namespace {
@@ -45,13 +46,27 @@ ServoGripper::ServoGripper(YAML::Node node) {
 
 ServoGripper::~ServoGripper() { ReleaseMotor(); }
 
-void ServoGripper::ReleaseMotor() {
+void ServoGripper::ReleaseMotor() noexcept {
   if (!motor) {
     return;
   }
-  motor->setEnable(false);
-  std::this_thread::sleep_for(kDisableSettle);
+  // A motor library that throws while disabling must not end the host in
+  // `delete`: the motor is released all the same.
+  try {
+    motor->setEnable(false);
+    std::this_thread::sleep_for(kDisableSettle);
+  } catch (...) {
+  }
   motor.reset();
+}
+
+int ServoGripper::SendMotion(double target, double torque) {
+  const int result = motor->setGripperStatus(target, kMotionSpeed, torque);
+  if (result != 0) {
+    LOG_ERROR("The gripper motor refused the motion to {} (setGripperStatus returned {})\n", target, result);
+    return -1;
+  }
+  return 0;
 }
 
 void ServoGripper::InitServoGripper(int motor_id, unsigned int motor_baudrate, std::string& motor_dev_name,
@@ -62,19 +77,28 @@ void ServoGripper::InitServoGripper(int motor_id, unsigned int motor_baudrate, s
   motor = std::make_unique<feetechMotor>(static_cast<unsigned int>(motor_id), motor_baudrate, motor_dev_name,
                                          motor_inverse);
   LOG_INFO("The gripper motor has been created.\n");
-  motor->initMotor();
-  motor->setEnable(true);
-  std::this_thread::sleep_for(kEnableSettle);
-  motor->setGripperStatus(kOpenTarget, kMotionSpeed, kStartupTorque);
+  try {
+    motor->initMotor();
+    motor->setEnable(true);
+    std::this_thread::sleep_for(kEnableSettle);
+    SendMotion(kOpenTarget, kStartupTorque);
+  } catch (...) {
+    // A servo told to enable may be enabled even though a call threw: it is
+    // disabled before its release, and the host gets the exception.
+    ReleaseMotor();
+    throw;
+  }
+  StartSettleTest();
+}
+
+void ServoGripper::StartSettleTest() {
   pollCount = 0;
+  readingFailureLogged = false;
 }
 
 int ServoGripper::setGripperMotion(double target, double torque) {
-  pollCount = 0;
-  if (motor) {
-    motor->setGripperStatus(target, kMotionSpeed, torque);
-  }
-  return 0;
+  StartSettleTest();
+  return motor ? SendMotion(target, torque) : 0;
 }
 
 int ServoGripper::getGripperState(bool& finished) {
@@ -82,8 +106,19 @@ int ServoGripper::getGripperState(bool& finished) {
   if (!motor) {
     return 0;  // a failed re-initialisation left nothing to read
   }
+  // A reading that failed or is no number is no sample: a stale position
+  // repeated would look like rest. Only samples count towards the hold-off.
+  double reading = 0.0;
+  const int result = motor->getPosition(reading);
+  if (result != 0 || !std::isfinite(reading)) {
+    if (!readingFailureLogged) {
+      readingFailureLogged = true;
+      LOG_ERROR("The gripper motor gave no usable position (getPosition returned {}, read {})\n", result, reading);
+    }
+    return -1;
+  }
+  position = reading;
   ++pollCount;
-  motor->getPosition(position);
 
   if (windowCount < kWindowSize) {
     ++windowCount;
@@ -105,7 +140,6 @@ int ServoGripper::getGripperState(bool& finished) {
   const auto n = static_cast<double>(windowCount);
   const double mean = sum / n;
   const double variance = sum_of_squares / n - mean * mean;
-  // A NaN variance fails this test, so an unreadable position never counts as rest.
   if (variance < kSettledVariance) {
     finished = true;
     pollCount = 0;

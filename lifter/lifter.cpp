@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cmath>
+
 #include "lifter/lifter_settings.h"
 #include "vorn_io/config_keys.h"
 #include "vorn_io/logger.h"
@@ -18,10 +20,22 @@ constexpr int kDisablePollRounds = 50;
 constexpr useconds_t kDisablePollIntervalUs = 100000;
 
 // Holds the motor where it stands, disables it and waits until it says so.
+// Each step is tried on its own: a hold that fails or throws must not keep
+// the motor from being disabled. A reading that failed or is no number is
+// never sent as a position: the motor would run back to wherever it says.
 void ShutDown(MotorInterface& motor) {
-  double position = 0.0;
-  motor.getPosition(position);
-  motor.setPosition(position);
+  try {
+    double position = 0.0;
+    const int result = motor.getPosition(position);
+    if (result == 0 && std::isfinite(position)) {
+      motor.setPosition(position);
+    } else {
+      LOG_ERROR("No usable position to hold at shutdown (getPosition returned {}, read {}), hold skipped\r\n", result,
+                position);
+    }
+  } catch (...) {
+    LOG_ERROR("Motor library threw while holding at shutdown, hold skipped\r\n");
+  }
   motor.setEnable(false);
   bool enabled = true;
   for (int round = 0; motor.getEnableState(enabled) == 0 && enabled; ++round) {
@@ -30,6 +44,15 @@ void ShutDown(MotorInterface& motor) {
       return;
     }
     usleep(kDisablePollIntervalUs);
+  }
+}
+
+// Best effort, for a construction that fails: the exception that ends it
+// is the one the host gets.
+void DisableQuietly(MotorInterface& motor) noexcept {
+  try {
+    motor.setEnable(false);
+  } catch (...) {
   }
 }
 
@@ -60,15 +83,32 @@ UpdownLifter::UpdownLifter(const YAML::Node& node) {
   if (!motor) {
     return;
   }
+  bool enable_sent = false;
   try {
-    motor->initMotor();
+    const int init = motor->initMotor();
+    if (init != 0) {
+      LOG_ERROR("Motor initMotor returned {}, moves will be refused\r\n", init);
+      motorStartFailed = true;
+      return;
+    }
+    // Its result does not matter: every move sets its zero again.
     motor->setZeroPosition(vorn_io::lifter::kZeroPositionValue);
-    motor->setEnable(true);
-    start(static_cast<int>(1000U / freq), [this] { Callback(); });
+    enable_sent = true;
+    const int enable = motor->setEnable(true);
+    if (enable != 0) {
+      LOG_ERROR("Motor setEnable returned {}, moves will be refused\r\n", enable);
+      motorStartFailed = true;
+      return;
+    }
+    start(vorn_io::lifter::TickPeriod(freq), [this] { Callback(); });
   } catch (...) {
     // Members go before bases: without this the motor would be released while
-    // a tick could still reach it.
+    // a tick could still reach it. A motor told to enable may be enabled even
+    // though the call threw.
     stop();
+    if (enable_sent) {
+      DisableQuietly(*motor);
+    }
     motor.reset();
     throw;
   }
@@ -89,6 +129,8 @@ UpdownLifter::~UpdownLifter() {
 }
 
 void UpdownLifter::initParameter() {
+  // Ticks read the ramp state under the lock; so it is written under it.
+  const std::lock_guard<std::mutex> lock(mtx);
   currentStatus.store(0);
   targetStatus = 0;
   freq = AbsentValueOf<unsigned int>(key::kFreq);
@@ -100,4 +142,7 @@ void UpdownLifter::initParameter() {
   speed = AbsentValueOf<float>(key::kSpeed);
 }
 
-void UpdownLifter::setInitialStatus(int status) { currentStatus.store(status); }
+void UpdownLifter::setInitialStatus(int status) {
+  currentStatus.store(status);
+  betweenStates.store(false);
+}

@@ -51,10 +51,15 @@ float NormaliseMaxpos(float maxpos) {
 }
 
 void ReplaceUnusable(Settings& settings) {
-  // 1000 / freq is the tick interval: a zero would divide by zero.
+  // 1000 / freq ms is the tick period: a zero would divide by zero.
   if (settings.freq == 0) {
     settings.freq = FallbackOf<unsigned int>(key::kFreq);
     LOG_ERROR("Invalid freq: 0, use {}\r\n", settings.freq);
+  }
+  if (settings.freq > kMaxFreq) {
+    const unsigned int given = settings.freq;
+    settings.freq = kMaxFreq;
+    LOG_ERROR("Invalid freq: {}, use {}\r\n", given, settings.freq);
   }
   // The move ends when the ramp passes maxpos, which never happens for NaN or infinity.
   if (!std::isfinite(settings.maxpos)) {
@@ -69,6 +74,10 @@ void ReplaceUnusable(Settings& settings) {
     settings.speed = FallbackOf<float>(key::kSpeed);
     LOG_ERROR("Invalid speed: {}, use {}\r\n", given, settings.speed);
   }
+}
+
+std::chrono::duration<double, std::milli> TickPeriod(unsigned int freq) {
+  return std::chrono::duration<double, std::milli>(1000.0 / static_cast<double>(freq));
 }
 
 float StepOf(float speed, unsigned int freq, bool positive) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include <yaml-cpp/yaml.h>
@@ -10,6 +11,11 @@ namespace vorn_io::lifter {
 /// The motor library's argument for making the present position the zero of
 /// its frame, at start-up and before every move.
 inline constexpr int kZeroPositionValue = 200;
+
+/// The highest tick frequency: a tick every millisecond. A higher one would
+/// tick faster than the motor is worth commanding, and an idle lifter would
+/// spin a core.
+inline constexpr unsigned int kMaxFreq = 1000;
 
 /// What a lifter reads from its description: the motor's identity (for the
 /// start-up line only; the motor reads its own keys) and the ramp settings.
@@ -32,8 +38,12 @@ float NormaliseMaxpos(float maxpos);
 
 /// Replaces the values that would start a move that never ends (a zero
 /// frequency, a travel or speed that is not a finite number, a zero speed)
-/// by their fallbacks, with an error line for each.
+/// by their fallbacks, and a frequency above `kMaxFreq` by `kMaxFreq`, with
+/// an error line for each.
 void ReplaceUnusable(Settings& settings);
+
+/// The time from one tick to the next, 1000 / freq ms, fraction included.
+std::chrono::duration<double, std::milli> TickPeriod(unsigned int freq);
 
 /// The signed increment of the set position per tick, in single precision.
 float StepOf(float speed, unsigned int freq, bool positive);

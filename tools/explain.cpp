@@ -233,6 +233,11 @@ void ApplyLifterRules(Explanation& explanation, Finding& maxpos, Finding& freq, 
     motion.freq = keys::FallbackOf<unsigned int>(keys::lifter::kFreq);
     Replace(freq, 0.0F, static_cast<float>(motion.freq), "a frequency of 0 gives no tick interval");
   }
+  if (motion.freq > vorn_io::lifter::kMaxFreq) {
+    const auto read_freq = static_cast<float>(motion.freq);
+    motion.freq = vorn_io::lifter::kMaxFreq;
+    Replace(freq, read_freq, static_cast<float>(motion.freq), "the lifter ticks at most once a millisecond");
+  }
   if (motion.speed == 0.0F || !std::isfinite(motion.speed)) {
     const float read_speed = motion.speed;
     motion.speed = keys::FallbackOf<float>(keys::lifter::kSpeed);
@@ -283,7 +288,8 @@ unsigned long long LifterMotion::Ticks() const {
 unsigned LifterMotion::IntervalMs() const { return freq == 0 ? 0 : 1000U / freq; }
 
 double LifterMotion::Seconds() const {
-  const double tick_seconds = IntervalMs() > 0 ? IntervalMs() / 1000.0 : 1.0 / std::max(freq, 1U);
+  // The lifter keeps the period exact, fractions of a millisecond included.
+  const double tick_seconds = vorn_io::lifter::TickPeriod(std::max(freq, 1U)).count() / 1000.0;
   return static_cast<double>(Ticks()) * tick_seconds;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include <yaml-cpp/yaml.h>
 
@@ -15,11 +18,12 @@
 ///
 /// Built from one YAML map that holds the lifter's keys ("maxpos", "freq",
 /// "speed") beside its motor's ("vendor", "id", "dev_name", ...). A move is a
-/// ramp: every 1000 / freq ms the set position advances by speed / freq,
-/// starting from 0 at the present position, until it has covered `maxpos`.
-/// Status 0 ramps in the motor's positive direction, status 1 in its negative
-/// one. A torque reading at or above 3.5 holds the motor where it is for that
-/// tick; the ramp goes on and the move still ends when it has covered the travel.
+/// ramp: every 1000 / freq ms (fractions kept, on the monotonic clock) the set
+/// position advances by speed / freq, starting from 0 at the present
+/// position, until it has covered `maxpos`. Status 0 ramps in the motor's
+/// positive direction, status 1 in its negative one. A torque reading at or
+/// above 3.5 holds the motor where it is for that tick; the ramp goes on and
+/// the move still ends when it has covered the travel.
 ///
 /// `getIoStatus` reports -1 while a move is in progress, then the reached
 /// state. Commands, polls and `setInitialStatus` may come from any thread;
@@ -27,10 +31,27 @@
 ///
 /// Settings that would start a move that never ends are replaced, with an
 /// error line: a "freq" of 0 by 10, a "maxpos" that is not finite by 450, a
-/// "speed" that is 0 or not finite by 3.14. A step (speed / freq) too small to
-/// carry the single-precision ramp past "maxpos" makes the lifter refuse moves.
+/// "speed" that is 0 or not finite by 3.14. A "freq" above 1000 is replaced
+/// by 1000 likewise. A step (speed / freq) too small to carry the
+/// single-precision ramp past "maxpos" makes the lifter refuse moves.
+///
+/// A failing motor never drives the lifter blind. A reading whose call
+/// failed or whose value is not finite is never sent as a position: the hold
+/// (and the shutdown's hold) is skipped, and a tick whose torque is unusable
+/// sends nothing. Each kind of failed call is logged once per move, with its
+/// count when the move ends. After `kAbandonAfterFailingTicks` ticks in a row
+/// with a failed call, or at once when the motor library throws, the move is
+/// abandoned: no further commands, the state stays the one from before the
+/// move, and since the lifter stopped mid-travel it is in neither state: the
+/// next `setIoStatus` moves towards whichever state it is given, until
+/// `setInitialStatus` declares where the lifter is. A move whose
+/// `setZeroPosition` fails is refused, and so is every move of a lifter whose
+/// motor failed `initMotor` or `setEnable(true)` at construction.
 class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer {
  public:
+  /// Consecutive ticks with a failed motor call after which a move is abandoned.
+  static constexpr unsigned int kAbandonAfterFailingTicks = 5;
+
   /// How the last move ended, so that a host need not read log lines.
   struct MoveOutcome {
     /// The move covered its travel; the lifter is in the commanded state.
@@ -45,8 +66,9 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
 
   /// Reads the description, creates and starts the motor and the tick.
   /// yaml-cpp's exceptions (a scalar node, an "id" that is no integer, ...)
-  /// and the motor constructor's exceptions leave the constructor. Without a
-  /// usable "vendor" the lifter has no motor: it never ticks and refuses moves.
+  /// and the motor library's exceptions leave the constructor; a motor that
+  /// was enabled by then is disabled and released first. Without a usable
+  /// "vendor" the lifter has no motor: it never ticks and refuses moves.
   explicit UpdownLifter(const YAML::Node& node);
 
   /// Stops the tick, holds the motor at its present position, disables it
@@ -55,8 +77,9 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
 
   /// Starts a move towards `status` (0 or 1). Returns -1 while a move is in
   /// progress and for any other value, 0 when the move was started or the
-  /// lifter already is in that state. A lifter without a motor, or whose ramp
-  /// cannot end, refuses a move with -1.
+  /// lifter already is in that state (never after an abandoned move). A
+  /// lifter without a working motor, or whose ramp cannot end, refuses a move
+  /// with -1, and so does one whose motor fails to set the move's zero.
   int setIoStatus(int status) override;
 
   /// Stores -1 while a move is in progress, else the present state, and
@@ -70,13 +93,24 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
   /// Resets every parameter to its default.
   void initParameter();
 
-  /// Declares the state the lifter is in (construction always assumes 0).
+  /// Declares the state the lifter is in (construction always assumes 0);
+  /// after an abandoned move this is how a host re-homes it.
   void setInitialStatus(int status);
 
   /// One tick of the motion loop; the lifter's timer thread calls it.
   void Callback();
 
  private:
+  /// Calls the tick's motor reading; false, counted and logged, when the
+  /// call failed or the value is not finite.
+  bool ReadMotor(std::size_t call, double& value);
+  /// Sends a position; false, counted and logged, when the call failed.
+  bool CommandPosition(double position);
+  /// Counts a failed call of kind `call`, logging the first of the move.
+  void CountFailure(std::size_t call, const std::string& what);
+  /// Ends the move: reached (the state becomes the target) or abandoned.
+  void EndMove(bool reached);
+
   std::atomic<int> currentStatus{0};
   int targetStatus = 0;
   unsigned int freq = 10;
@@ -88,6 +122,15 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
   float speed = 1.5707964F;
   MoveOutcome outcome;
   unsigned int moveHeldTicks = 0;
+  /// Failed calls of the move in progress, per kind of call (getTorque,
+  /// getPosition, setPosition), and the ticks in a row that had one.
+  std::array<unsigned int, 3> moveFailures{};
+  unsigned int failingTicks = 0;
+  bool moveHoldSkipped = false;
+  /// The motor failed `initMotor` or `setEnable(true)`: moves are refused.
+  bool motorStartFailed = false;
+  /// An abandoned move left the lifter between its states.
+  std::atomic<bool> betweenStates{false};
   mutable std::mutex outcomeMtx;
   std::mutex mtx;
   std::shared_ptr<MotorInterface> motor;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -9,12 +10,15 @@
 
 /// Runs a task periodically on a thread of its own.
 ///
-/// Each cycle calls the task, measures how long it took in whole
-/// milliseconds (the fraction dropped) on the monotonic clock, and sleeps for
-/// the rest of the interval. The monotonic clock keeps a wall-clock step from
-/// freezing or hurrying the owner. A task that overruns the interval is
-/// followed at once by the next call; missed cycles are not made up. A signal
-/// delivered during the sleep does not shorten it; only `stop()` does.
+/// With a millisecond interval, each cycle calls the task, measures how long
+/// it took in whole milliseconds (the fraction dropped) and sleeps for the
+/// rest of the interval. With a `std::chrono` period, calls start on a fixed
+/// schedule, one period apart, fractions of a millisecond included, so that
+/// the calls keep the period on average whatever the task's duration. Both
+/// run on the monotonic clock, which keeps a wall-clock step from freezing or
+/// hurrying the owner. A task that overruns is followed at once by the next
+/// call; missed cycles are not made up. A signal delivered during the sleep
+/// does not shorten it; only `stop()` does.
 ///
 /// Devices inherit this privately; only the owner starts and stops it. The
 /// owner must call `stop()` first thing in its destructor, before any state
@@ -40,6 +44,17 @@ class VORN_IO_EXPORT PrivateTimer {
     Launch(interval, std::function<void()>([task = std::move(task)]() mutable { static_cast<void>(task()); }));
   }
 
+  /// Like the millisecond `start`, but call n starts `n * period` after the
+  /// first one. A call that ends late by less than a period is followed at
+  /// once and the schedule holds; one that ends late by more than a period
+  /// restarts the schedule from its end, so that no burst of calls makes up
+  /// the missed ones. A period that is not above 0 (or not a number) runs
+  /// the calls back to back.
+  template <typename Task>
+  void start(std::chrono::duration<double, std::milli> period, Task task) {
+    LaunchScheduled(period, std::function<void()>([task = std::move(task)]() mutable { static_cast<void>(task()); }));
+  }
+
   /// Clears `running`, cuts a sleep in progress short, and returns once the
   /// thread has left its loop: the task is never called again. A task call
   /// already under way is completed first. Stopping twice, stopping from two
@@ -54,7 +69,11 @@ class VORN_IO_EXPORT PrivateTimer {
 
  private:
   void Launch(int interval, std::function<void()> task);
+  void LaunchScheduled(std::chrono::duration<double, std::milli> period, std::function<void()> task);
   void Loop(int interval, const std::function<void()>& task);
+  void LoopScheduled(std::chrono::duration<double, std::nano> period, const std::function<void()>& task);
+  /// Sleeps until `deadline` or a stop request, whichever comes first.
+  void SleepUntil(std::chrono::steady_clock::time_point deadline);
 
   struct Worker;
   std::unique_ptr<Worker> worker_;

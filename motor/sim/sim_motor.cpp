@@ -42,6 +42,8 @@ SimMotor::SimMotor(const MotorTraits& traits, std::string dev_name, const std::v
                      .value_or(traits.vendor == Vendor::kDamiao ? kDamiaoMaxSpeed : kFeetechMaxSpeed)),
       noise_(FirstOf(script_.noise, environment_.noise).value_or(0.0)),
       direction_(traits.inverse ? -1.0 : 1.0),
+      faults_(script_.faults.empty() ? environment_.faults : script_.faults),
+      fault_calls_(faults_.size(), 0),
       random_(FirstOf(script_.seed, environment_.seed).value_or(kDefaultSeed)),
       rate_(max_speed_),
       torque_limit_(traits.torque_limit),
@@ -61,6 +63,38 @@ SimMotor::~SimMotor() {
 
 void SimMotor::Record(const char* op, std::initializer_list<double> args, int result) {
   detail::Record(*journal_, op, args, result);
+}
+
+std::optional<Fault> SimMotor::ScriptedFault(const char* op) {
+  std::optional<Fault> fault;
+  for (std::size_t i = 0; i < faults_.size(); ++i) {
+    if (faults_[i].op != op) {
+      continue;
+    }
+    const std::size_t call = fault_calls_[i]++;
+    if (!fault && call >= faults_[i].after && call - faults_[i].after < faults_[i].count) {
+      fault = faults_[i].fault;
+    }
+  }
+  return fault;
+}
+
+template <typename Body>
+int SimMotor::Run(const char* op, Body body) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const std::optional<Fault> fault = ScriptedFault(op);
+  if (fault && *fault != Fault::kThrowsAfterActing) {
+    Record(op, {}, -1);
+    if (*fault == Fault::kFails) {
+      return -1;
+    }
+  } else {
+    const int result = body();
+    if (!fault) {
+      return result;
+    }
+  }
+  throw std::runtime_error("simulated " + std::string(kind_) + " \"" + dev_name_ + "\": " + op + " failure (scripted)");
 }
 
 int SimMotor::RefuseUninitialised(const char* op) {
@@ -135,157 +169,167 @@ double SimMotor::Noise() {
 }
 
 int SimMotor::initMotor() {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  Advance();
-  initialised_ = true;
-  Record("initMotor", {});
-  return 0;
+  return Run("initMotor", [&] {
+    Advance();
+    initialised_ = true;
+    Record("initMotor", {});
+    return 0;
+  });
 }
 
 int SimMotor::setPosition(double position) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  if (!initialised_) {
-    return RefuseUninitialised("setPosition");
-  }
-  if (!std::isfinite(position)) {
-    Record("setPosition", {position}, -1);
-    return -1;
-  }
-  Advance();
-  mode_ = Mode::kPosition;
-  target_ = zero_ + direction_ * position;
-  rate_ = max_speed_;
-  Record("setPosition", {position});
-  return 0;
+  return Run("setPosition", [&] {
+    if (!initialised_) {
+      return RefuseUninitialised("setPosition");
+    }
+    if (!std::isfinite(position)) {
+      Record("setPosition", {position}, -1);
+      return -1;
+    }
+    Advance();
+    mode_ = Mode::kPosition;
+    target_ = zero_ + direction_ * position;
+    rate_ = max_speed_;
+    Record("setPosition", {position});
+    return 0;
+  });
 }
 
 int SimMotor::setVelocity(double velocity) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  if (!initialised_) {
-    return RefuseUninitialised("setVelocity");
-  }
-  if (!std::isfinite(velocity)) {
-    Record("setVelocity", {velocity}, -1);
-    return -1;
-  }
-  Advance();
-  mode_ = Mode::kVelocity;
-  velocity_cmd_ = direction_ * std::clamp(velocity, -max_speed_, max_speed_);
-  rate_ = max_speed_;
-  Record("setVelocity", {velocity});
-  return 0;
+  return Run("setVelocity", [&] {
+    if (!initialised_) {
+      return RefuseUninitialised("setVelocity");
+    }
+    if (!std::isfinite(velocity)) {
+      Record("setVelocity", {velocity}, -1);
+      return -1;
+    }
+    Advance();
+    mode_ = Mode::kVelocity;
+    velocity_cmd_ = direction_ * std::clamp(velocity, -max_speed_, max_speed_);
+    rate_ = max_speed_;
+    Record("setVelocity", {velocity});
+    return 0;
+  });
 }
 
 int SimMotor::getVelocity(double& velocity) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  if (!initialised_) {
-    return RefuseUninitialised("getVelocity");
-  }
-  Advance();
-  velocity = direction_ * velocity_;
-  Record("getVelocity", {velocity});
-  return 0;
+  return Run("getVelocity", [&] {
+    if (!initialised_) {
+      return RefuseUninitialised("getVelocity");
+    }
+    Advance();
+    velocity = direction_ * velocity_;
+    Record("getVelocity", {velocity});
+    return 0;
+  });
 }
 
 int SimMotor::getPosition(double& position) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  if (!initialised_) {
-    return RefuseUninitialised("getPosition");
-  }
-  Advance();
-  if (next_position_ < script_.positions.size()) {
-    position = script_.positions[next_position_++];
-  } else {
-    position = direction_ * (axis_ - zero_) + Noise();
-  }
-  Record("getPosition", {position});
-  return 0;
+  return Run("getPosition", [&] {
+    if (!initialised_) {
+      return RefuseUninitialised("getPosition");
+    }
+    Advance();
+    if (next_position_ < script_.positions.size()) {
+      position = script_.positions[next_position_++];
+    } else {
+      position = direction_ * (axis_ - zero_) + Noise();
+    }
+    Record("getPosition", {position});
+    return 0;
+  });
 }
 
 int SimMotor::setEnable(bool enable) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  if (!initialised_) {
-    return RefuseUninitialised("setEnable");
-  }
-  Advance();
-  if (enable && !enabled_) {
-    // An enabled motor holds where it stands until it is told otherwise.
-    mode_ = Mode::kPosition;
-    target_ = axis_;
-  }
-  if (!enable) {
-    velocity_ = 0.0;
-    disable_lag_left_ = script_.disableLagQueries;
-  }
-  enabled_ = enable;
-  Record("setEnable", {enable ? 1.0 : 0.0});
-  return 0;
+  return Run("setEnable", [&] {
+    if (!initialised_) {
+      return RefuseUninitialised("setEnable");
+    }
+    Advance();
+    if (enable && !enabled_) {
+      // An enabled motor holds where it stands until it is told otherwise.
+      mode_ = Mode::kPosition;
+      target_ = axis_;
+    }
+    if (!enable) {
+      velocity_ = 0.0;
+      disable_lag_left_ = script_.disableLagQueries;
+    }
+    enabled_ = enable;
+    Record("setEnable", {enable ? 1.0 : 0.0});
+    return 0;
+  });
 }
 
 int SimMotor::getEnableState(bool& enabled) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  if (!initialised_) {
-    return RefuseUninitialised("getEnableState");
-  }
-  if (script_.enableQueryFails) {
-    Record("getEnableState", {}, -1);
-    return -1;
-  }
-  bool lagging = false;
-  if (!enabled_ && disable_lag_left_ > 0) {
-    --disable_lag_left_;
-    lagging = true;
-  }
-  enabled = enabled_ || lagging || script_.neverDisables;
-  Record("getEnableState", {enabled ? 1.0 : 0.0});
-  return 0;
+  return Run("getEnableState", [&] {
+    if (!initialised_) {
+      return RefuseUninitialised("getEnableState");
+    }
+    if (script_.enableQueryFails) {
+      Record("getEnableState", {}, -1);
+      return -1;
+    }
+    bool lagging = false;
+    if (!enabled_ && disable_lag_left_ > 0) {
+      --disable_lag_left_;
+      lagging = true;
+    }
+    enabled = enabled_ || lagging || script_.neverDisables;
+    Record("getEnableState", {enabled ? 1.0 : 0.0});
+    return 0;
+  });
 }
 
 int SimMotor::setZeroPosition(int value) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  if (!initialised_) {
-    return RefuseUninitialised("setZeroPosition");
-  }
-  Advance();
-  // `value` selects the vendor's zeroing procedure; the model has only one.
-  zero_ = axis_;
-  Record("setZeroPosition", {static_cast<double>(value)});
-  return 0;
+  return Run("setZeroPosition", [&] {
+    if (!initialised_) {
+      return RefuseUninitialised("setZeroPosition");
+    }
+    Advance();
+    // `value` selects the vendor's zeroing procedure; the model has only one.
+    zero_ = axis_;
+    Record("setZeroPosition", {static_cast<double>(value)});
+    return 0;
+  });
 }
 
 int SimMotor::getTorque(double& torque) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  if (!initialised_) {
-    return RefuseUninitialised("getTorque");
-  }
-  Advance();
-  if (next_torque_ < script_.torques.size()) {
-    torque = script_.torques[next_torque_++];
-  } else {
-    torque = direction_ * AxisTorque();
-  }
-  Record("getTorque", {torque});
-  return 0;
+  return Run("getTorque", [&] {
+    if (!initialised_) {
+      return RefuseUninitialised("getTorque");
+    }
+    Advance();
+    if (next_torque_ < script_.torques.size()) {
+      torque = script_.torques[next_torque_++];
+    } else {
+      torque = direction_ * AxisTorque();
+    }
+    Record("getTorque", {torque});
+    return 0;
+  });
 }
 
 int SimMotor::setGripperStatus(double position, double speed, double torque) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  if (!initialised_) {
-    return RefuseUninitialised("setGripperStatus");
-  }
-  if (!std::isfinite(position)) {
-    Record("setGripperStatus", {position, speed, torque}, -1);
-    return -1;
-  }
-  Advance();
-  mode_ = Mode::kPosition;
-  target_ = zero_ + direction_ * position;
-  // Like the servo, a speed of 0 (or nonsense) means "as fast as it goes".
-  rate_ = speed > 0.0 && std::isfinite(speed) ? std::min(speed, max_speed_) : max_speed_;
-  // A limit of 0 or less leaves the servo limp where it stands.
-  torque_limit_ = torque > 0.0 ? std::min(torque, std::numeric_limits<double>::max()) : 0.0;
-  Record("setGripperStatus", {position, speed, torque});
-  return 0;
+  return Run("setGripperStatus", [&] {
+    if (!initialised_) {
+      return RefuseUninitialised("setGripperStatus");
+    }
+    if (!std::isfinite(position)) {
+      Record("setGripperStatus", {position, speed, torque}, -1);
+      return -1;
+    }
+    Advance();
+    mode_ = Mode::kPosition;
+    target_ = zero_ + direction_ * position;
+    // Like the servo, a speed of 0 (or nonsense) means "as fast as it goes".
+    rate_ = speed > 0.0 && std::isfinite(speed) ? std::min(speed, max_speed_) : max_speed_;
+    // A limit of 0 or less leaves the servo limp where it stands.
+    torque_limit_ = torque > 0.0 ? std::min(torque, std::numeric_limits<double>::max()) : 0.0;
+    Record("setGripperStatus", {position, speed, torque});
+    return 0;
+  });
 }
 
 }  // namespace vorn_motor_sim::detail

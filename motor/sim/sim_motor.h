@@ -61,6 +61,12 @@ class SimMotor {
   [[nodiscard]] double Confine(double axis_position) const;
   [[nodiscard]] double AxisTorque() const;
   double Noise();
+  /// Runs one operation under the motor's lock: its scripted fault, if any,
+  /// or `body`, which journals the call and returns its result.
+  template <typename Body>
+  int Run(const char* op, Body body);
+  /// The fault this call of `op` is scripted to have, counting the call.
+  std::optional<Fault> ScriptedFault(const char* op);
   void Record(const char* op, std::initializer_list<double> args, int result = 0);
   /// Journals a call refused because `initMotor` has not been called yet.
   int RefuseUninitialised(const char* op);
@@ -76,6 +82,8 @@ class SimMotor {
   const double max_speed_;
   const double noise_;
   const double direction_;  // motor frame = direction_ * (axis - zero_)
+  const std::vector<CallFault> faults_;
+  std::vector<std::size_t> fault_calls_;  // calls of each fault's operation so far
   std::mt19937_64 random_;
 
   std::size_t next_torque_ = 0;

@@ -1,11 +1,13 @@
 #include "sim_settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace vorn_motor_sim::detail {
 namespace {
@@ -71,6 +73,59 @@ std::optional<std::uint64_t> ReadSeed(const char* vendor) {
   return static_cast<std::uint64_t>(value);
 }
 
+bool IsOperation(const std::string& name) {
+  for (const char* op : {"initMotor", "setPosition", "setVelocity", "getVelocity", "getPosition", "setEnable",
+                         "getEnableState", "setZeroPosition", "getTorque", "setGripperStatus"}) {
+    if (name == op) {
+      return true;
+    }
+  }
+  return false;
+}
+
+/// One entry of a FAIL or THROW list: "op" or "op@N".
+std::optional<CallFault> ParseFault(const std::string& entry, Fault fault) {
+  CallFault parsed;
+  parsed.fault = fault;
+  const std::size_t at = entry.find('@');
+  parsed.op = entry.substr(0, at);
+  if (!IsOperation(parsed.op)) {
+    return std::nullopt;
+  }
+  if (at != std::string::npos) {
+    const std::string count = entry.substr(at + 1);
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long after = std::strtoull(count.c_str(), &end, 10);
+    if (count.empty() || *end != '\0' || errno == ERANGE || count.find('-') != std::string::npos) {
+      return std::nullopt;
+    }
+    parsed.after = static_cast<std::size_t>(after);
+  }
+  return parsed;
+}
+
+void ReadFaults(const char* vendor, const char* name, Fault fault, std::vector<CallFault>& faults) {
+  std::string variable;
+  const std::optional<std::string> text = Lookup(vendor, name, variable);
+  if (!text) {
+    return;
+  }
+  std::vector<CallFault> read;
+  std::size_t begin = 0;
+  while (begin <= text->size()) {
+    const std::size_t comma = std::min(text->find(',', begin), text->size());
+    const std::optional<CallFault> parsed = ParseFault(text->substr(begin, comma - begin), fault);
+    if (!parsed) {
+      ReportIgnored(variable, text->c_str(), "operation names, each optionally followed by @N");
+      return;
+    }
+    read.push_back(*parsed);
+    begin = comma + 1;
+  }
+  faults.insert(faults.end(), read.begin(), read.end());
+}
+
 }  // namespace
 
 EnvironmentSettings SettingsFromEnvironment(Vendor vendor) {
@@ -80,6 +135,8 @@ EnvironmentSettings SettingsFromEnvironment(Vendor vendor) {
   settings.max_speed = ReadNumber(prefix, "MAX_SPEED", "a number above 0", [](double v) { return v > 0.0; });
   settings.noise = ReadNumber(prefix, "NOISE", "a number of 0 or more", [](double v) { return v >= 0.0; });
   settings.seed = ReadSeed(prefix);
+  ReadFaults(prefix, "FAIL", Fault::kFails, settings.faults);
+  ReadFaults(prefix, "THROW", Fault::kThrows, settings.faults);
   return settings;
 }
 

@@ -163,17 +163,53 @@ TEST_F(GripperControl, PositionsAlternating001ApartNeverFinish) {
   EXPECT_THAT(Finishes(Poll(*gripper, 1500)), ElementsAre());
 }
 
-TEST_F(GripperControl, AnUnreadablePositionIsNotRest) {
-  const std::string dev = "ctl-nan";
-  std::vector<double> positions = Repeat(1.0, 400);
-  positions.push_back(std::numeric_limits<double>::quiet_NaN());
+TEST_F(GripperControl, AnUnreadablePositionIsNoSampleOfTheSettleTest) {
+  struct Case {
+    const char* name;
+    std::vector<double> positions;
+    std::vector<vorn_motor_sim::CallFault> faults;
+    std::vector<int> finishes;
+  };
+  std::vector<double> nan_at_401 = Repeat(1.0, 400);
+  nan_at_401.push_back(std::numeric_limits<double>::quiet_NaN());
   const std::vector<double> rest = Repeat(1.0, 100);
-  positions.insert(positions.end(), rest.begin(), rest.end());
-  Script(dev, positions);
+  nan_at_401.insert(nan_at_401.end(), rest.begin(), rest.end());
+  const std::vector<Case> cases = {
+      // The poll after the unusable one is the 401st sample.
+      {"nan", nan_at_401, {}, {402}},
+      // A stale position repeated must not look like rest.
+      {"fails from poll 401", Repeat(1.0, 500), {{"getPosition", vorn_motor_sim::Fault::kFails, 400, 10}}, {411}},
+      {"always fails", {}, {{"getPosition", vorn_motor_sim::Fault::kFails}}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dev = std::string("ctl-unreadable-") + c.name;
+    vorn_motor_sim::MotorScript script;
+    script.positions = c.positions;
+    script.faults = c.faults;
+    vorn_motor_sim::Configure(dev, script);
+    std::unique_ptr<ServoGripper> gripper = MakeGripper(dev);
+    gripper->setIoStatus(1);
+    std::vector<int> finishes;
+    const std::string out = StdoutOf([&] { finishes = Finishes(Poll(*gripper, 430)); });
+    EXPECT_EQ(finishes, c.finishes);
+    // Said once per motion, not once per poll.
+    EXPECT_EQ(CountOf(out, "[ERROR] The gripper motor gave no usable position"), 1U) << out;
+  }
+}
+
+TEST_F(GripperControl, AMotionTheMotorRefusesIsReportedAsRefused) {
+  const std::string dev = "ctl-motion-refused";
+  vorn_motor_sim::MotorScript script;
+  script.faults = {{"setGripperStatus", vorn_motor_sim::Fault::kFails, 1, 1}};  // the start-up's succeeds
+  vorn_motor_sim::Configure(dev, script);
   std::unique_ptr<ServoGripper> gripper = MakeGripper(dev);
-  gripper->setIoStatus(1);
-  // The NaN read at poll 401 stays in the window for 20 polls.
-  EXPECT_THAT(Finishes(Poll(*gripper, 430)), ElementsAre(421));
+  int result = 0;
+  const std::string out = StdoutOf([&] { result = gripper->setIoStatus(1); });
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(CountOf(out, "[ERROR] The gripper motor refused the motion to 10 (setGripperStatus returned -1)\n"), 1U)
+      << out;
+  EXPECT_EQ(gripper->setIoStatus(1), 0);
 }
 
 TEST_F(GripperControl, ACommandDuringEvaluationRestartsTheHoldOff) {
@@ -191,21 +227,32 @@ TEST_F(GripperControl, ACommandDuringEvaluationRestartsTheHoldOff) {
 }
 
 TEST_F(GripperControl, DestructionDisablesWaitsAndThenReleases) {
-  const std::string dev = "ctl-destroy";
-  const std::size_t live_before = vorn_motor_sim::LiveMotors();
-  std::unique_ptr<VornIoInterface> gripper = MakeGripper(dev);
-  EXPECT_EQ(vorn_motor_sim::LiveMotors(), live_before + 1);
+  // A motor library that throws from the disable must not end the host.
+  for (const bool disable_throws : {false, true}) {
+    SCOPED_TRACE(disable_throws);
+    const std::string dev = disable_throws ? "ctl-destroy-throws" : "ctl-destroy";
+    if (disable_throws) {
+      vorn_motor_sim::MotorScript script;
+      script.faults = {{"setEnable", vorn_motor_sim::Fault::kThrows, 1}};
+      vorn_motor_sim::Configure(dev, script);
+    }
+    const std::size_t live_before = vorn_motor_sim::LiveMotors();
+    std::unique_ptr<VornIoInterface> gripper = MakeGripper(dev);
+    EXPECT_EQ(vorn_motor_sim::LiveMotors(), live_before + 1);
 
-  const Clock::time_point before = Clock::now();
-  gripper.reset();
-  EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(200));
-  EXPECT_EQ(vorn_motor_sim::LiveMotors(), live_before);
+    const Clock::time_point before = Clock::now();
+    gripper.reset();
+    if (!disable_throws) {
+      EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(200));
+    }
+    EXPECT_EQ(vorn_motor_sim::LiveMotors(), live_before);
 
-  const std::vector<std::string> ops = OpsOf(dev);
-  ASSERT_GE(ops.size(), 2U);
-  EXPECT_EQ(ops[ops.size() - 2], "setEnable");
-  EXPECT_EQ(ops.back(), "~feetechMotor");
-  EXPECT_THAT(vorn_motor_sim::Calls(dev, "setEnable").back().args, ElementsAre(0));
+    const std::vector<std::string> ops = OpsOf(dev);
+    ASSERT_GE(ops.size(), 2U);
+    EXPECT_EQ(ops[ops.size() - 2], "setEnable");
+    EXPECT_EQ(ops.back(), "~feetechMotor");
+  }
+  EXPECT_THAT(vorn_motor_sim::Calls("ctl-destroy", "setEnable").back().args, ElementsAre(0));
 }
 
 TEST_F(GripperControl, ReinitialisingReleasesTheOldMotorFirst) {

@@ -46,4 +46,19 @@ TEST(LifterConcurrency, PollsAndDeclarationsDuringMoves) {
   EXPECT_EQ(odd_reports.load(), 0);
 }
 
+// initParameter resets the ramp while ticks read it; built with
+// -DVORN_IO_SANITIZER=thread this shows the reset race-free.
+TEST(LifterConcurrency, InitParameterDuringAMoveEndsItInStateZero) {
+  const std::string dev = UniqueDevName();
+  UpdownLifter lifter(Description(dev, "maxpos: 400\n" + FastTicks()));
+  for (int move = 0; move < 20; ++move) {
+    ASSERT_EQ(lifter.setIoStatus(1), 0) << move;
+    const std::size_t sent = CountOf(dev, "setPosition");
+    ASSERT_TRUE(WaitFor([&] { return CountOf(dev, "setPosition") > sent + 2; })) << move;
+    lifter.initParameter();
+    int status = -1;
+    EXPECT_EQ(lifter.getIoStatus(status), 0) << move;
+  }
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,14 +26,33 @@ using namespace std::chrono_literals;
 /// lifter computes it: in single precision.
 inline const float kDefaultStep = 1.5707964F / 10.0F;
 
-/// A tick frequency above 1000 Hz gives an interval of 0 ms: ticks follow one
-/// another at once. 2048 is a power of two, so speed = step * 2048 divides
-/// back to exactly the same step.
-inline constexpr unsigned int kFastFreq = 2048;
+/// The fastest ticks a lifter runs: one every millisecond.
+inline constexpr unsigned int kFastFreq = 1000;
 
-/// The description lines for back-to-back ticks with a ramp step of `step`.
+/// A speed whose step at `freq` (speed / freq in single precision) is
+/// exactly `step`: one of the floats next to step * freq divides back to it.
+inline float SpeedFor(float step, unsigned int freq) {
+  const auto divisor = static_cast<float>(freq);
+  const float guess = step * divisor;
+  float up = guess;
+  float down = guess;
+  for (int ulps = 0; ulps < 16; ++ulps) {
+    if (up / divisor == step) {
+      return up;
+    }
+    if (down / divisor == step) {
+      return down;
+    }
+    up = std::nextafter(up, std::numeric_limits<float>::infinity());
+    down = std::nextafter(down, -std::numeric_limits<float>::infinity());
+  }
+  ADD_FAILURE() << "no speed gives the step " << step << " at freq " << freq;
+  return guess;
+}
+
+/// The description lines for ticks every millisecond with a ramp step of `step`.
 inline std::string FastTicks(float step = kDefaultStep) {
-  return fmt::format("freq: {}\nspeed: {}\n", kFastFreq, step * static_cast<float>(kFastFreq));
+  return fmt::format("freq: {}\nspeed: {}\n", kFastFreq, SpeedFor(step, kFastFreq));
 }
 
 /// A device name no other test uses, so each test reads only its own journal.

@@ -1,3 +1,5 @@
+#include <chrono>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -55,52 +57,162 @@ TEST(LifterMotion, DefaultMoveRampsInSinglePrecisionAndEndsPastTheTravel) {
   }
 }
 
+TEST(LifterMotion, TicksKeepAPeriodWithAFractionOfAMillisecond) {
+  // At 600 Hz a tick comes every 1.667 ms: an interval in whole milliseconds
+  // (1 ms) ran the ramp 1.67 times faster than its speed.
+  const std::string dev = UniqueDevName();
+  const std::vector<float> ramp = ExpectedRamp(-(6.0F / 600.0F), 3.0F);
+  UpdownLifter lifter(Description(dev, "maxpos: 3\nfreq: 600\nspeed: 6\n"));
+  const auto commanded = std::chrono::steady_clock::now();
+  ASSERT_EQ(lifter.setIoStatus(1), 0);
+  EXPECT_EQ(WaitForEndOfMove(lifter), 1);
+  const auto took = std::chrono::steady_clock::now() - commanded;
+  // No tick comes early; one may come late by less than a period.
+  EXPECT_GE(took, std::chrono::duration<double>(static_cast<double>(ramp.size() - 1) / 600.0));
+  EXPECT_LT(took, 60s);
+  const std::vector<double> sent = SetPositions(dev);
+  ASSERT_EQ(sent.size(), ramp.size());
+  for (std::size_t i = 0; i < ramp.size(); ++i) {
+    ASSERT_EQ(sent[i], static_cast<double>(ramp[i])) << "command " << i;
+  }
+}
+
 TEST(LifterMotion, TorqueAtOrAboveTheLimitHoldsThatTick) {
+  using vorn_motor_sim::CallFault;
+  using vorn_motor_sim::Fault;
+  constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+  enum class Second { kRamp, kHeld, kNothing };  // what the second tick sends
   struct Case {
-    double torque;  // the second tick's reading
-    bool holds;
+    const char* name;
+    double torque;  // the second tick's readings
+    double position;
+    std::vector<CallFault> faults;
+    Second second;
+    unsigned int held;
     std::string hold_line;
-    std::string set_line;
+    std::string set_line;  // empty: the tick writes none
+    unsigned int failed;
   };
+  // A failed or non-finite reading is never sent: a failed position read
+  // leaves 0.0, where the move started.
+  const CallFault second_position_fails{"getPosition", Fault::kFails, 1, 1};
+  const CallFault second_torque_fails{"getTorque", Fault::kFails, 1, 1};
   const std::vector<Case> cases = {
-      {3.5, true, "Get max torque: 3.5, stop.\r\n", "set pos -0.31, current pos 7.250, current torque: 3.500\r\n"},
-      {3.6, true, "Get max torque: 3.6, stop.\r\n", "set pos -0.31, current pos 7.250, current torque: 3.600\r\n"},
-      {3.4999, false, "", "set pos -0.31, current pos 7.250, current torque: 3.500\r\n"},
-      {-10.0, false, "", "set pos -0.31, current pos 7.250, current torque: -10.000\r\n"},
+      {"3.5",
+       3.5,
+       7.25,
+       {},
+       Second::kHeld,
+       1,
+       "Get max torque: 3.5, stop.\r\n",
+       "set pos -0.31, current pos 7.250, current torque: 3.500\r\n",
+       0},
+      {"3.6",
+       3.6,
+       7.25,
+       {},
+       Second::kHeld,
+       1,
+       "Get max torque: 3.6, stop.\r\n",
+       "set pos -0.31, current pos 7.250, current torque: 3.600\r\n",
+       0},
+      {"3.4999",
+       3.4999,
+       7.25,
+       {},
+       Second::kRamp,
+       0,
+       "",
+       "set pos -0.31, current pos 7.250, current torque: 3.500\r\n",
+       0},
+      {"-10",
+       -10.0,
+       7.25,
+       {},
+       Second::kRamp,
+       0,
+       "",
+       "set pos -0.31, current pos 7.250, current torque: -10.000\r\n",
+       0},
+      {"hold at nan",
+       3.6,
+       kNan,
+       {},
+       Second::kNothing,
+       1,
+       "Get max torque: 3.6, stop.\r\n",
+       "set pos -0.31, current pos nan, current torque: 3.600\r\n",
+       1},
+      {"hold, position fails",
+       3.6,
+       7.25,
+       {second_position_fails},
+       Second::kNothing,
+       1,
+       "Get max torque: 3.6, stop.\r\n",
+       "set pos -0.31, current pos 0.000, current torque: 3.600\r\n",
+       1},
+      {"no hold, position fails",
+       1.0,
+       7.25,
+       {second_position_fails},
+       Second::kRamp,
+       0,
+       "",
+       "set pos -0.31, current pos 0.000, current torque: 1.000\r\n",
+       1},
+      // Without a usable torque the tick cannot judge the hold.
+      {"torque nan", kNan, 7.25, {}, Second::kNothing, 0, "", "", 1},
+      {"torque infinite", std::numeric_limits<double>::infinity(), 7.25, {}, Second::kNothing, 0, "", "", 1},
+      {"torque fails", 1.0, 7.25, {second_torque_fails}, Second::kNothing, 0, "", "", 1},
   };
   const std::vector<float> ramp = ExpectedRamp(-kDefaultStep, 1.0F);
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     const std::string dev = UniqueDevName();
     vorn_motor_sim::MotorScript script;
     script.torques = {0.0, c.torque};
-    script.positions = {0.0, 7.25};
+    script.positions = {0.0, c.position};
+    script.faults = c.faults;
     vorn_motor_sim::Configure(dev, script);
     LogCapture capture;
     {
       UpdownLifter lifter(Description(dev, "maxpos: 1\n" + FastTicks()));
       ASSERT_EQ(lifter.setIoStatus(1), 0);
       // The hold does not end the move: the ramp still covers the travel.
-      EXPECT_EQ(WaitForEndOfMove(lifter), 1) << c.torque;
+      EXPECT_EQ(WaitForEndOfMove(lifter), 1);
       const UpdownLifter::MoveOutcome outcome = lifter.lastMove();
-      EXPECT_TRUE(outcome.reached) << c.torque;
-      EXPECT_FALSE(outcome.abandoned) << c.torque;
-      EXPECT_EQ(outcome.heldTicks, c.holds ? 1U : 0U) << c.torque;
+      EXPECT_TRUE(outcome.reached);
+      EXPECT_FALSE(outcome.abandoned);
+      EXPECT_EQ(outcome.heldTicks, c.held);
+      EXPECT_EQ(outcome.failedCalls, c.failed);
     }
-    const std::vector<double> sent = SetPositions(dev);
-    ASSERT_EQ(sent.size(), ramp.size() + 1) << c.torque;  // and the destructor's hold
-    EXPECT_EQ(sent[0], static_cast<double>(ramp[0]));
-    EXPECT_EQ(sent[1], c.holds ? 7.25 : static_cast<double>(ramp[1])) << c.torque;
-    for (std::size_t i = 2; i < ramp.size(); ++i) {
-      EXPECT_EQ(sent[i], static_cast<double>(ramp[i])) << c.torque << " command " << i;
+    std::vector<double> expected(ramp.begin(), ramp.end());
+    expected.push_back(expected.back());  // the destructor's hold (the model has not moved that far)
+    if (c.second == Second::kHeld) {
+      expected[1] = 7.25;
+    } else if (c.second == Second::kNothing) {
+      expected.erase(expected.begin() + 1);
+    }
+    std::vector<double> sent = SetPositions(dev);
+    ASSERT_EQ(sent.size(), expected.size());
+    sent.back() = expected.back();
+    EXPECT_EQ(sent, expected);
+    for (const vorn_motor_sim::Call& call : vorn_motor_sim::Calls(dev, "setPosition")) {
+      EXPECT_EQ(call.result, 0);  // nothing unusable was ever sent
     }
     const std::string log = capture.Text();
-    EXPECT_EQ(Occurrences(log, "Get max torque"), c.holds ? 1U : 0U) << c.torque;
-    const std::size_t set_at = log.find("[INFO] " + c.set_line);
-    ASSERT_NE(set_at, std::string::npos) << c.torque;
-    if (c.holds) {
-      const std::size_t hold_at = log.find("[INFO] " + c.hold_line);
-      ASSERT_NE(hold_at, std::string::npos) << c.torque;
-      EXPECT_LT(hold_at, set_at);
+    EXPECT_EQ(Occurrences(log, "Get max torque"), c.hold_line.empty() ? 0U : 1U);
+    EXPECT_EQ(Occurrences(log, "set pos -0.31,"), c.set_line.empty() ? 0U : 1U);
+    EXPECT_EQ(Occurrences(log, "[ERROR] Motor "), c.failed > 0 ? 2U : 0U) << log;  // the first failure and the count
+    if (!c.set_line.empty()) {
+      const std::size_t set_at = log.find("[INFO] " + c.set_line);
+      ASSERT_NE(set_at, std::string::npos);
+      if (!c.hold_line.empty()) {
+        const std::size_t hold_at = log.find("[INFO] " + c.hold_line);
+        ASSERT_NE(hold_at, std::string::npos);
+        EXPECT_LT(hold_at, set_at);
+      }
     }
   }
 }

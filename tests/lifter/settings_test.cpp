@@ -30,16 +30,32 @@ TEST(LifterSettings, LifterWithoutMotorRefusesMoves) {
   EXPECT_EQ(Occurrences(log, "[WARN] Lifter cmd error: 2\r\n"), 1U);
 }
 
-TEST(LifterSettings, ZeroFreqBecomesTen) {
-  const std::string dev = UniqueDevName();
-  LogCapture capture;
-  {
-    UpdownLifter lifter(Description(dev, "freq: 0\n"));
-    ASSERT_EQ(lifter.setIoStatus(1), 0);
-    ASSERT_TRUE(WaitFor([&] { return CountOf(dev, "setPosition") > 0; }));
+TEST(LifterSettings, FreqThatGivesNoUsablePeriodIsReplaced) {
+  struct Case {
+    std::string freq;
+    unsigned int used;
+    std::string error;
+  };
+  // Above 1000 the whole-millisecond interval was 0: ticks ran back to back.
+  const std::vector<Case> cases = {
+      {"0", 10, "[ERROR] Invalid freq: 0, use 10\r\n"},
+      {"1001", 1000, "[ERROR] Invalid freq: 1001, use 1000\r\n"},
+      {"4000000000", 1000, "[ERROR] Invalid freq: 4000000000, use 1000\r\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string dev = UniqueDevName();
+    LogCapture capture;
+    {
+      UpdownLifter lifter(Description(dev, "freq: " + c.freq + "\n"));
+      ASSERT_EQ(lifter.setIoStatus(1), 0);
+      ASSERT_TRUE(WaitFor([&] { return CountOf(dev, "setPosition") > 0; }));
+    }
+    // The step stays speed / freq, with the frequency used.
+    EXPECT_EQ(static_cast<float>(SetPositions(dev).at(0)), -(1.5707964F / static_cast<float>(c.used))) << c.freq;
+    const std::string log = capture.Text();
+    EXPECT_EQ(Occurrences(log, c.error), 1U) << c.freq;
+    EXPECT_EQ(Occurrences(log, "Invalid freq"), 1U) << c.freq;
   }
-  EXPECT_EQ(static_cast<float>(SetPositions(dev).at(0)), -kDefaultStep);
-  EXPECT_EQ(Occurrences(capture.Text(), "[ERROR] Invalid freq: 0, use 10\r\n"), 1U);
 }
 
 TEST(LifterSettings, TravelThatIsNoFiniteNumberBecomesTheFallback) {
@@ -57,7 +73,7 @@ TEST(LifterSettings, TravelThatIsNoFiniteNumberBecomesTheFallback) {
     const std::string dev = UniqueDevName();
     LogCapture capture;
     {
-      UpdownLifter lifter(Description(dev, "maxpos: " + c.maxpos + "\n" + FastTicks()));
+      UpdownLifter lifter(Description(dev, "maxpos: " + c.maxpos + "\n" + FastTicks(2.0F)));
       ASSERT_EQ(lifter.setIoStatus(1), 0);
       EXPECT_EQ(WaitForEndOfMove(lifter), 1) << c.maxpos;
     }
@@ -110,7 +126,7 @@ TEST(LifterSettings, NegativeSpeedIsKeptAndReversesTheRamp) {
 
 TEST(LifterSettings, StepLostInTheRoundingRefusesMoves) {
   // Each ramp would stall below its travel in single precision.
-  for (const char* extra : {"speed: 0.00001\n", "maxpos: -1e7\n", "freq: 4000000000\n"}) {
+  for (const char* extra : {"speed: 0.00001\n", "maxpos: -1e7\n", "freq: 1000\nspeed: 0.01\n"}) {
     const std::string dev = UniqueDevName();
     LogCapture capture;
     {

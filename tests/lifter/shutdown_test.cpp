@@ -1,4 +1,5 @@
 #include <chrono>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,31 +35,52 @@ Clock::duration TimedDelete(std::unique_ptr<VornIoInterface> device) {
 TEST(LifterShutdown, HoldsDisablesAndPollsOnce) {
   struct Case {
     const char* name;
+    double position;  // the destructor's reading: idle ticks read nothing
+    std::vector<vorn_motor_sim::CallFault> faults;
     bool query_fails;
     int query_result;
+    bool holds;
   };
-  // Both ways out of the poll on the first query: no sleep follows.
-  for (const Case& c : {Case{"reports disabled", false, 0}, Case{"query fails", true, -1}}) {
+  const vorn_motor_sim::CallFault read_fails{"getPosition", vorn_motor_sim::Fault::kFails};
+  const vorn_motor_sim::CallFault read_throws{"getPosition", vorn_motor_sim::Fault::kThrows};
+  // Both ways out of the poll on the first query: no sleep follows. A reading
+  // that failed or is no number is never sent, and the motor is disabled anyway.
+  const std::vector<Case> cases = {
+      {"reports disabled", 12.5, {}, false, 0, true},
+      {"query fails", 12.5, {}, true, -1, true},
+      {"position fails", 12.5, {read_fails}, false, 0, false},
+      {"position throws", 12.5, {read_throws}, false, 0, false},
+      {"position nan", std::numeric_limits<double>::quiet_NaN(), {}, false, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     const std::string dev = UniqueDevName();
     vorn_motor_sim::MotorScript script;
-    script.positions = {12.5};  // the destructor's reading: idle ticks read nothing
+    script.positions = {c.position};
+    script.faults = c.faults;
     script.enableQueryFails = c.query_fails;
     vorn_motor_sim::Configure(dev, script);
     const std::size_t motors = vorn_motor_sim::LiveMotors();
 
     auto lifter = std::make_unique<UpdownLifter>(Description(dev));
     EXPECT_EQ(vorn_motor_sim::LiveMotors(), motors + 1);
-    EXPECT_LT(TimedDelete(std::move(lifter)), std::chrono::milliseconds(100)) << c.name;
+    LogCapture capture;
+    EXPECT_LT(TimedDelete(std::move(lifter)), std::chrono::milliseconds(100));
     EXPECT_EQ(vorn_motor_sim::LiveMotors(), motors);
+    EXPECT_EQ(Occurrences(capture.Text(), "[ERROR] "), c.holds ? 0U : 1U);
 
     const std::vector<vorn_motor_sim::Call> journal = vorn_motor_sim::Journal(dev);
-    ASSERT_EQ(OpsOf(journal),
-              (std::vector<std::string>{"damiaoMotor", "initMotor", "setZeroPosition", "setEnable", "getPosition",
-                                        "setPosition", "setEnable", "getEnableState", "~damiaoMotor"}))
-        << c.name;
-    EXPECT_EQ(journal[5].args, std::vector<double>{12.5});
-    EXPECT_EQ(journal[6].args, std::vector<double>{0.0});
-    EXPECT_EQ(journal[7].result, c.query_result);
+    std::vector<std::string> expected = {"damiaoMotor", "initMotor", "setZeroPosition", "setEnable", "getPosition"};
+    if (c.holds) {
+      expected.emplace_back("setPosition");
+    }
+    expected.insert(expected.end(), {"setEnable", "getEnableState", "~damiaoMotor"});
+    ASSERT_EQ(OpsOf(journal), expected);
+    if (c.holds) {
+      EXPECT_EQ(journal[5].args, std::vector<double>{12.5});
+    }
+    EXPECT_EQ(journal[expected.size() - 3].args, std::vector<double>{0.0});
+    EXPECT_EQ(journal[expected.size() - 2].result, c.query_result);
   }
 }
 

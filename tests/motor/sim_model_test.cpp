@@ -1,6 +1,8 @@
 #include <chrono>
+#include <cmath>
 #include <cstddef>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -289,6 +291,56 @@ TEST_F(SimModelTest, ScriptedReadingsComeFirstThenTheModel) {
   EXPECT_EQ(PositionOf(*motor), 0.0);
 }
 
+TEST_F(SimModelTest, ScriptedFaultsFailOrThrowInTheirWindowOfCalls) {
+  using vorn_motor_sim::Fault;
+  vorn_motor_sim::MotorScript script;
+  script.torques = {std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::infinity(), 1.5, 2.5};
+  // The second and third getTorque fail; the next behaves again.
+  script.faults = {{"getTorque", Fault::kFails, 1, 2}, {"setPosition", Fault::kThrows}};
+  vorn_motor_sim::Configure("faulty", script);
+  auto motor = ReadyDamiao("faulty");
+
+  std::vector<int> results;
+  std::vector<double> readings;
+  for (int i = 0; i < 4; ++i) {
+    double torque = 42.0;
+    results.push_back(motor->getTorque(torque));
+    readings.push_back(torque);
+  }
+  EXPECT_THAT(results, ElementsAre(0, -1, -1, 0));
+  // A failed call writes nothing and uses no scripted reading up.
+  ASSERT_EQ(readings.size(), 4U);
+  EXPECT_TRUE(std::isnan(readings[0]));
+  EXPECT_THAT(std::vector<double>(readings.begin() + 1, readings.end()),
+              ElementsAre(42.0, 42.0, -std::numeric_limits<double>::infinity()));
+  std::vector<int> journalled;
+  for (const vorn_motor_sim::Call& call : vorn_motor_sim::Calls("faulty", "getTorque")) {
+    journalled.push_back(call.result);
+  }
+  EXPECT_THAT(journalled, ElementsAre(0, -1, -1, 0));
+
+  EXPECT_THROW(motor->setPosition(3.0), std::runtime_error);
+  vorn_motor_sim::AdvanceClock(10.0);
+  EXPECT_EQ(PositionOf(*motor), 0.0);  // the command that threw did nothing
+  ASSERT_EQ(vorn_motor_sim::Calls("faulty", "setPosition").size(), 1U);
+  EXPECT_EQ(vorn_motor_sim::Calls("faulty", "setPosition")[0].result, -1);
+}
+
+TEST_F(SimModelTest, AnEnableThatThrowsAfterActingLeavesTheMotorEnabled) {
+  vorn_motor_sim::MotorScript script;
+  script.faults = {{"setEnable", vorn_motor_sim::Fault::kThrowsAfterActing, 0, 1}};
+  vorn_motor_sim::Configure("enables-then-throws", script);
+  damiaoMotor motor(4340, 1, 0, 0, "enables-then-throws", false, 15.0F, 1.0F);
+  motor.initMotor();
+  EXPECT_THROW(motor.setEnable(true), std::runtime_error);
+  bool enabled = false;
+  EXPECT_EQ(motor.getEnableState(enabled), 0);
+  EXPECT_TRUE(enabled);
+  EXPECT_EQ(motor.setEnable(false), 0);  // past the window
+  EXPECT_EQ(motor.getEnableState(enabled), 0);
+  EXPECT_FALSE(enabled);
+}
+
 TEST_F(SimModelTest, EnableStateScripts) {
   struct Case {
     const char* name;
@@ -452,6 +504,25 @@ TEST_F(SimModelTest, TheEnvironmentSetsObstacleAndSpeedPerVendor) {
   EXPECT_THAT(PositionOf(*lifter_motor), DoubleNear(2.5, 1e-9));
   EXPECT_GE(TorqueOf(*lifter_motor), kLifterTorqueLimit);
   EXPECT_THAT(PositionOf(*gripper_motor), DoubleNear(10.0, 1e-9));  // the obstacle was the lifter's only
+}
+
+TEST_F(SimModelTest, TheEnvironmentScriptsFailingAndThrowingCalls) {
+  const ScopedEnvironment environment({{"VORN_MOTOR_SIM_DAMIAO_FAIL", "getTorque,setZeroPosition@1"},
+                                       {"VORN_MOTOR_SIM_THROW", "getPosition"},
+                                       {"VORN_MOTOR_SIM_FEETECH_FAIL", "setEnable,bogus"}});
+  testing::internal::CaptureStderr();
+  auto lifter_motor = ReadyDamiao("env-fail-damiao");
+  auto gripper_motor = ReadyFeetech("env-fail-feetech");
+  const std::string complaints = testing::internal::GetCapturedStderr();
+  double value = 0.0;
+  EXPECT_EQ(lifter_motor->getTorque(value), -1);
+  EXPECT_EQ(lifter_motor->setZeroPosition(200), 0);
+  EXPECT_EQ(lifter_motor->setZeroPosition(200), -1);
+  EXPECT_THROW(lifter_motor->getPosition(value), std::runtime_error);
+  // A list with an unknown operation is ignored as a whole, and said so.
+  EXPECT_THAT(complaints, HasSubstr("VORN_MOTOR_SIM_FEETECH_FAIL=\"setEnable,bogus\""));
+  EXPECT_EQ(vorn_motor_sim::Calls("env-fail-feetech", "setEnable").at(0).result, 0);
+  EXPECT_THROW(gripper_motor->getPosition(value), std::runtime_error);
 }
 
 TEST_F(SimModelTest, AScriptOverridesTheEnvironmentAndBadValuesAreReported) {

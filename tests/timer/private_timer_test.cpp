@@ -142,6 +142,51 @@ TEST(PrivateTimerTest, AnOverrunIsFollowedAtOnceAndNotMadeUpAfterwards) {
   }
 }
 
+TEST(PrivateTimerTest, AScheduledPeriodKeepsItsFractionOfAMillisecond) {
+  // 2.5 ms: whole milliseconds would start the calls 0.5 ms early each.
+  constexpr std::chrono::duration<double, std::milli> kPeriod{2.5};
+  constexpr std::size_t kCalls = 200;
+  CallLog log;
+  Ticker timer;
+  timer.start(kPeriod, [&] {
+    log.Begin();
+    log.End();
+  });
+  ASSERT_TRUE(log.WaitForStarts(kCalls + 1));
+  timer.stop();
+  const std::vector<Clock::time_point> starts = log.Starts();
+  // Calls never come early against the schedule of the first one; the slack
+  // covers only the moment between the schedule's origin and that call.
+  const std::chrono::duration<double, std::milli> slack{1.0};
+  for (std::size_t i = 1; i <= kCalls; ++i) {
+    ASSERT_GE(starts[i] - starts[0], kPeriod * static_cast<double>(i) - slack) << "call " << i;
+  }
+  EXPECT_LT(starts[kCalls] - starts[0], kPeriod * static_cast<double>(kCalls) * 10.0);
+}
+
+TEST(PrivateTimerTest, AScheduledOverrunOfMoreThanAPeriodRestartsTheScheduleWithoutABurst) {
+  constexpr std::chrono::duration<double, std::milli> kPeriod{20.0};
+  CallLog log;
+  Ticker timer;
+  std::atomic<int> calls{0};
+  timer.start(kPeriod, [&] {
+    log.Begin();
+    if (calls.fetch_add(1) == 1) {
+      std::this_thread::sleep_for(milliseconds(75));  // three cycles missed
+    }
+    log.End();
+  });
+  ASSERT_TRUE(log.WaitForStarts(5));
+  timer.stop();
+  const std::vector<Clock::time_point> starts = log.Starts();
+  const std::vector<Clock::time_point> ends = log.Ends();
+  // The call after the long one comes at once; the missed cycles are not made
+  // up: the one after it keeps a period's distance from the overrun.
+  EXPECT_LT(Between(ends[1], starts[2]), milliseconds(60));
+  EXPECT_GE(starts[3] - ends[1], kPeriod);
+  EXPECT_GE(starts[4] - ends[1], kPeriod * 2.0);
+}
+
 void IgnoreSignal(int /*signal*/) {}
 
 TEST(PrivateTimerTest, ASignalDuringTheSleepDoesNotShortenIt) {

@@ -19,7 +19,8 @@
 /// with the torque limit `torque_low`; any other status towards +10.0 with
 /// `torque_high`. The gripper does not track which end it is at: it reports
 /// 1 once the last motion has come to rest, judged on the spread of its last
-/// 20 position readings, and only from the 401st poll after a command on.
+/// 20 position readings, and only from the 401st reading after a command on.
+/// A reading that failed or is not finite is no reading of the test.
 ///
 /// It has no thread: each `getIoStatus` takes one position reading, so the
 /// host polls it, from one thread at a time.
@@ -39,14 +40,12 @@ class VORN_IO_EXPORT ServoGripper : public VornIoInterface, private PrivateTimer
   /// Disables the motor, waits 200 ms and releases it.
   ~ServoGripper() override;
 
+  /// Returns -1 when the motor refused the motion (with an error line), else 0.
   int setIoStatus(int status) override {
-    if (status != 0) {
-      setGripperMotion(kCloseTarget, torque_high);
-    } else {
-      setGripperMotion(kOpenTarget, torque_low);
-    }
+    const int result =
+        status != 0 ? setGripperMotion(kCloseTarget, torque_high) : setGripperMotion(kOpenTarget, torque_low);
     LOG_INFO("The gripper has get cmd : {}\n", status);
-    return 0;
+    return result;
   }
 
   int getIoStatus(int& status) override {
@@ -58,9 +57,12 @@ class VORN_IO_EXPORT ServoGripper : public VornIoInterface, private PrivateTimer
 
   /// Creates, enables and homes the motor; a motor already held is released first.
   void InitServoGripper(int id, unsigned int baudrate, std::string& dev_name, bool inverse);
-  /// Sends one motion command and restarts the settle test. Returns 0.
+  /// Sends one motion command and restarts the settle test. Returns 0, or
+  /// -1 with an error line when the motor refused it.
   int setGripperMotion(double target, double torque);
-  /// Takes one position reading; `finished` is true once the motion has come to rest.
+  /// Takes one position reading; `finished` is true once the motion has come
+  /// to rest. A reading that failed or is not finite is no sample of the
+  /// settle test: it returns -1 (an error line for the first of a motion).
   int getGripperState(bool& finished);
 
   /// Loaders: 0 when the parameters were processed, -1 when a YAML error
@@ -76,7 +78,10 @@ class VORN_IO_EXPORT ServoGripper : public VornIoInterface, private PrivateTimer
   static constexpr int kWindowSize = 20;
 
   /// Disables and deletes the motor held, if any (the destructor's shutdown).
-  void ReleaseMotor();
+  void ReleaseMotor() noexcept;
+  /// Sends a motion to the motor held; -1 with an error line if it refuses.
+  int SendMotion(double target, double torque);
+  void StartSettleTest();
 
   std::uint32_t id = 0;
   std::string dev_name;
@@ -95,4 +100,5 @@ class VORN_IO_EXPORT ServoGripper : public VornIoInterface, private PrivateTimer
   std::int32_t windowCount = 0;
   std::array<double, kWindowSize> positionWindow{};
   std::int32_t pollCount = 0;
+  bool readingFailureLogged = false;
 };

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,18 +28,44 @@ struct Call {
   std::vector<double> args;
   /// The device-name argument of a constructor; empty otherwise.
   std::string text;
-  /// What the call returned; -1 for a constructor that threw.
+  /// What the call returned; -1 for a constructor that threw and for a call
+  /// a script made fail or throw (one that acted first records its result).
   int result = 0;
+};
+
+/// How a scripted call misbehaves.
+enum class Fault {
+  /// Returns -1 and does nothing; a getter leaves its output as it was.
+  kFails,
+  /// Throws `std::runtime_error` and does nothing.
+  kThrows,
+  /// Does what the call does, then throws `std::runtime_error`.
+  kThrowsAfterActing,
+};
+
+/// A fault of one operation of a motor: of its calls, the first `after`
+/// behave, the next `count` misbehave, and those after them behave again.
+/// Each call is journalled, a misbehaving one with the result -1.
+struct CallFault {
+  /// The operation's name, as the journal gives it ("getTorque", "setEnable", ...).
+  std::string op;
+  Fault fault = Fault::kFails;
+  std::size_t after = 0;
+  std::size_t count = std::numeric_limits<std::size_t>::max();
 };
 
 /// Scripted behaviour for the motors created with one device name. Fields
 /// left empty take the motor's environment settings (motor/README.md), then
 /// the simulation's defaults.
 struct MotorScript {
-  /// Successive `getTorque` readings; once used up, the model's own.
+  /// Successive `getTorque` readings, passed on as they are (NaN and
+  /// infinities included); once used up, the model's own.
   std::vector<double> torques;
-  /// Successive `getPosition` readings; once used up, the model's own.
+  /// Successive `getPosition` readings, likewise.
   std::vector<double> positions;
+  /// Calls that fail or throw. A call that several entries name misbehaves
+  /// as the first of them in effect says. Empty: the environment's.
+  std::vector<CallFault> faults;
   /// `getEnableState` returns -1 (the query failed).
   bool enableQueryFails = false;
   /// `getEnableState` keeps reporting enabled, even after `setEnable(false)`.
