@@ -64,8 +64,8 @@ int RunCheck(const std::string& path, const Selector& selector) {
     }
     if (target.kind == Kind::kLifter && explanation.motion.has_motor && !explanation.HasError() &&
         explanation.motion.Ticks() > 0) {
-      fmt::print("  a move: {} ticks of {} ms, about {:.1f} s\n", explanation.motion.Ticks(),
-                 explanation.motion.IntervalMs(), explanation.motion.Seconds());
+      fmt::print("  a move: {} ticks of {:g} ms, about {:.1f} s\n", explanation.motion.Ticks(),
+                 explanation.motion.PeriodMs(), explanation.motion.Seconds());
     }
     flagged += explanation.FlaggedCount();
     error = error || explanation.HasError();

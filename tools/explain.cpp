@@ -285,12 +285,11 @@ unsigned long long LifterMotion::Ticks() const {
   return static_cast<unsigned long long>(std::floor(static_cast<double>(maxpos) / static_cast<double>(step))) + 1;
 }
 
-unsigned LifterMotion::IntervalMs() const { return freq == 0 ? 0 : 1000U / freq; }
+double LifterMotion::PeriodMs() const { return vorn_io::lifter::TickPeriod(std::max(freq, 1U)).count(); }
 
 double LifterMotion::Seconds() const {
   // The lifter keeps the period exact, fractions of a millisecond included.
-  const double tick_seconds = vorn_io::lifter::TickPeriod(std::max(freq, 1U)).count() / 1000.0;
-  return static_cast<double>(Ticks()) * tick_seconds;
+  return static_cast<double>(Ticks()) * PeriodMs() / 1000.0;
 }
 
 bool Explanation::HasError() const {

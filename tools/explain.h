@@ -40,9 +40,9 @@ struct LifterMotion {
   float speed = 0;
   bool has_motor = false;
 
-  /// Ticks from the command to the end of the move, and their interval.
+  /// Ticks from the command to the end of the move, and their period.
   [[nodiscard]] unsigned long long Ticks() const;
-  [[nodiscard]] unsigned IntervalMs() const;
+  [[nodiscard]] double PeriodMs() const;
   [[nodiscard]] double Seconds() const;
 };
 

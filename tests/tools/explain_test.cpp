@@ -112,8 +112,11 @@ TEST(ExplainTest, MoveLengthCountsTheLiftersTicks) {
   // The defaults: 2865 ticks of 100 ms, the last one past 450 ending the move.
   const auto defaults = ExplainLifter(YAML::Load("vendor: damiao"));
   EXPECT_EQ(defaults.motion.Ticks(), 2865U);
-  EXPECT_EQ(defaults.motion.IntervalMs(), 100U);
+  EXPECT_EQ(defaults.motion.PeriodMs(), 100.0);
   EXPECT_NEAR(defaults.motion.Seconds(), 286.5, 1e-9);
+  // The period keeps its fraction of a millisecond, as the lifter's ticks do.
+  const auto fast = ExplainLifter(YAML::Load("{vendor: damiao, freq: 600}"));
+  EXPECT_NEAR(fast.motion.PeriodMs(), 1000.0 / 600.0, 1e-9);
   // A step lost in the rounding never ends a move: the lifter refuses, the check says so.
   const auto stuck = ExplainLifter(YAML::Load("{vendor: damiao, speed: 1e-9}"));
   EXPECT_EQ(stuck.motion.Ticks(), 0U);
