@@ -134,6 +134,10 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
   if (pipe2(out_pipe.data(), O_CLOEXEC) != 0 || pipe2(err_pipe.data(), O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe2 failed");
   }
+  // Room for a whole flood: the logger drops lines that an output does not
+  // take within its bound, and on a busy machine this process may not be
+  // scheduled to read for longer than that.
+  (void)fcntl(out_pipe[1], F_SETPIPE_SZ, 1 << 20);
   const pid_t pid = fork();
   if (pid < 0) {
     throw std::runtime_error("fork failed");
