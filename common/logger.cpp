@@ -247,7 +247,9 @@ void Logger::Write(spdlog::level::level_enum level, const spdlog::source_loc& wh
       outputs.ReportError("Unknown exception in logger", budget);
     }
   }
-  outputs.stalling.store(!all_taken, std::memory_order_relaxed);
+  if (outputs.stalling.load(std::memory_order_relaxed) == all_taken) {
+    outputs.stalling.store(!all_taken, std::memory_order_relaxed);
+  }
 }
 
 }  // namespace quorvane

@@ -119,7 +119,8 @@ template <typename Format, typename... Args>
 void Emit(spdlog::level::level_enum level, const spdlog::source_loc& where, const Format& format, Args&&... args) {
   fmt::memory_buffer payload;
   AppendPrefix(payload, LevelTag(level));
-  fmt::format_to(std::back_inserter(payload), format, std::forward<Args>(args)...);
+  // Straight into the buffer (fmt::appender), not through a generic iterator.
+  fmt::format_to(fmt::appender(payload), format, std::forward<Args>(args)...);
   Logger::Instance().Write(level, where, payload.data(), payload.size());
 }
 
