@@ -3,10 +3,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <cerrno>
 #include <cstdio>

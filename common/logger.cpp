@@ -11,6 +11,7 @@
 #include <ctime>
 #include <exception>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <spdlog/pattern_formatter.h>
@@ -53,7 +54,7 @@ struct Logger::Outputs {
   };
 
   std::string name;
-  std::timed_mutex lock;
+  std::mutex lock;
   std::vector<Output> list;
   // Lines that did not get the lock within the bound: lost to every output.
   std::atomic<std::uint64_t> missed{0};
@@ -67,19 +68,26 @@ struct Logger::Outputs {
   std::chrono::steady_clock::time_point last_error{};
   std::size_t errors = 0;
 
-  // Waits for the lock in slices: past the deadline it gives up only while an
-  // output is not taking lines, since then the holder may be waiting for it.
-  bool Acquire(std::unique_lock<std::timed_mutex>& held, detail::StallBudget& budget) {
-    constexpr auto kSlice = std::chrono::milliseconds(1);
+  // The wait for the lock. While every output takes its lines, holders are
+  // quick (or at worst within their own bound, should an output stall under
+  // them): the lock is waited for as any lock. While an output is not taking
+  // lines, a holder may be about to wait for it, so the wait ends at this
+  // call's deadline. Polled rather than a timed lock, which thread checkers
+  // cannot follow.
+  bool Acquire(std::unique_lock<std::mutex>& held, detail::StallBudget& budget) const {
+    if (!stalling.load(std::memory_order_relaxed)) {
+      held.lock();
+      return true;
+    }
     const auto deadline = budget.Deadline();
     for (;;) {
-      const auto now = std::chrono::steady_clock::now();
-      if (held.try_lock_until(now < deadline ? std::min(deadline, now + kSlice) : now + kSlice)) {
+      if (held.try_lock()) {
         return true;
       }
-      if (std::chrono::steady_clock::now() >= deadline && stalling.load(std::memory_order_relaxed)) {
+      if (std::chrono::steady_clock::now() >= deadline) {
         return false;
       }
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
     }
   }
 
@@ -172,7 +180,7 @@ Logger::~Logger() { delete outputs_; }
 std::shared_ptr<spdlog::logger> Logger::GetLogger() const { return logger_; }
 
 std::uint8_t Logger::NextSequence(int level) {
-  const std::lock_guard<std::timed_mutex> lock(outputs_->lock);
+  const std::lock_guard<std::mutex> lock(outputs_->lock);
   if (level_ <= level) {
     ++sequence_;
   }
@@ -182,7 +190,7 @@ std::uint8_t Logger::NextSequence(int level) {
 void Logger::Write(spdlog::level::level_enum level, const spdlog::source_loc& where, char* payload, std::size_t size) {
   Outputs& outputs = *outputs_;
   detail::StallBudget budget(detail::kStallBound);
-  std::unique_lock<std::timed_mutex> lock(outputs.lock, std::try_to_lock);
+  std::unique_lock<std::mutex> lock(outputs.lock, std::try_to_lock);
   if (!lock.owns_lock() && !outputs.Acquire(lock, budget)) {
     outputs.missed.fetch_add(1, std::memory_order_relaxed);
     return;

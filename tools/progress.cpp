@@ -18,7 +18,7 @@ constexpr long kPollsPerLine = 100;
 }  // namespace
 
 void Progress::Print(const std::string& line) {
-  quorvane::detail::StallBudget budget(std::chrono::milliseconds(quorvane::Logger::kStallBoundMs));
+  quorvane::detail::StallBudget budget{std::chrono::milliseconds(quorvane::Logger::kStallBoundMs)};
   stdout_.Write(line.data(), line.size(), budget, true);
 }
 

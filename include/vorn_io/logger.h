@@ -31,19 +31,20 @@ namespace quorvane {
 /// N + 1 never comes before the line numbered N, and both outputs carry the
 /// same number for a line.
 ///
-/// Stalled outputs: no log call is held longer than `kStallBoundMs` (5 ms,
-/// waiting for the lock included) by an output that does not take its line,
-/// such as a pipe nobody reads, a stopped terminal or a journal whose queue
-/// is full. While outputs take lines, each line is written (and flushed)
-/// before the call returns. A line an output does not take in time is
-/// dropped whole for that output and counted, and later lines to it are
-/// dropped at once, without waiting, until it takes lines again; then one
-/// line "N lines dropped: the output did not take them in time", numbered
-/// like any other, goes to that output alone (the numbers there skip). A line
-/// longer than PIPE_BUF that a pipe takes only in part is finished as room
-/// appears within the bound; failing that it is cut, counted among the
-/// dropped lines, and ended with "\n" before the next line. The host never
-/// sees SIGPIPE from the logger.
+/// Stalled outputs: no log call is held longer than `kStallBoundMs` (5 ms)
+/// by an output that does not take its line, such as a pipe nobody reads, a
+/// stopped terminal or a journal whose queue is full. The wait for the lock
+/// counts: a call queued behind one that waits for a stalled output waits no
+/// longer than that call's bound, and while an output is not taking lines a
+/// call gives up on the lock at its own bound, its line counted as dropped.
+/// (A lock holder that is merely slow, say preempted on a busy machine, is
+/// waited for.) While outputs take lines, each line is written
+/// (and flushed) before the call returns. A line an output does not take in time is dropped whole for that output and
+/// counted, and later lines to it are dropped at once, without waiting, until it takes lines again; then one line "N
+/// lines dropped: the output did not take them in time", numbered like any other, goes to that output alone (the
+/// numbers there skip). A line longer than PIPE_BUF that a pipe takes only in part is finished as room appears within
+/// the bound; failing that it is cut, counted among the dropped lines, and ended with "\n" before the next line. The
+/// host never sees SIGPIPE from the logger.
 ///
 /// The instance is created on first use and never destroyed, so a log call
 /// during process exit (a lifter's tick, a static destructor) is safe. It is
