@@ -1,11 +1,13 @@
 // An emitted LOG_INFO against spdlog's own log call of the same text and
-// arguments, both through a logger without sinks and with the pattern "%v":
-// what the library adds is the handle, the number and the prefix.
+// arguments, both ending in a null_sink_mt (a sink that takes its lock, as
+// real ones do) with the pattern "%v": what the library adds is the lock that
+// orders its outputs, the number and the prefix.
 #include <memory>
 
 #include <benchmark/benchmark.h>
 #include <spdlog/logger.h>
 #include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/null_sink.h>
 
 #include "figures.h"
 #include "vorn_io/logger.h"
@@ -26,7 +28,7 @@ void BM_LibraryInfo(benchmark::State& state) {
 BENCHMARK(BM_LibraryInfo);
 
 void BM_SpdlogInfo(benchmark::State& state) {
-  spdlog::logger logger("baseline");
+  spdlog::logger logger("baseline", std::make_shared<spdlog::sinks::null_sink_mt>());
   logger.set_level(spdlog::level::info);
   logger.set_formatter(std::make_unique<spdlog::pattern_formatter>("%v"));
   float set_pos = 12.5F;
@@ -45,12 +47,13 @@ BENCHMARK(BM_SpdlogInfo);
 }  // namespace
 
 int main(int argc, char** argv) {
-  vorn_io_bench::ConfigureLogger("info");
+  // The console sink on: the bench build makes it a null sink.
+  vorn_io_bench::ConfigureLogger("info", true);
   return vorn_io_bench::RunAndReport(argc, argv,
-                                     {{"LOG_INFO emitted, no sinks",
+                                     {{"LOG_INFO emitted, null sink",
                                        {"BM_LibraryInfo", ""},
                                        vorn_io_bench::Measure{"BM_SpdlogInfo", ""},
                                        "ns",
-                                       "ratio <= 1.2",
-                                       [](double, double ratio) { return ratio <= 1.2; }}});
+                                       "ratio <= 1.10",
+                                       [](double, double ratio) { return ratio <= 1.10; }}});
 }

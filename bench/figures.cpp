@@ -62,8 +62,8 @@ std::string Number(double value) {
 
 }  // namespace
 
-void ConfigureLogger(const char* level) {
-  setenv("SPDLOG_STDOUT", "false", 1);
+void ConfigureLogger(const char* level, bool console) {
+  setenv("SPDLOG_STDOUT", console ? "true" : "false", 1);
   setenv("SPDLOG_SYSTEMD", "false", 1);
   setenv("SPDLOG_LEVEL", level, 1);
 }
@@ -71,7 +71,7 @@ void ConfigureLogger(const char* level) {
 int RunAndReport(int argc, char** argv, const std::vector<Figure>& figures) {
   // Defaults first, so that flags given on the command line override them.
   std::vector<char*> args{argv[0]};
-  std::string repetitions = "--benchmark_repetitions=5";
+  std::string repetitions = "--benchmark_repetitions=10";
   std::string interleave = "--benchmark_enable_random_interleaving=true";
   std::string aggregates = "--benchmark_report_aggregates_only=true";
   args.push_back(repetitions.data());

@@ -33,14 +33,15 @@ struct Figure {
   bool difference = false;
 };
 
-/// Runs the registered benchmarks (5 repetitions, randomly interleaved, the
+/// Runs the registered benchmarks (10 repetitions, randomly interleaved, the
 /// median counting, unless the command line says otherwise), then prints
 /// one line per figure:
 ///   FIGURE|what|value unit|baseline unit|ratio|goal|met
 /// scripts/bench collects these lines into its table.
 int RunAndReport(int argc, char** argv, const std::vector<Figure>& figures);
 
-/// Sets the logger's three variables before its first use in this process.
-void ConfigureLogger(const char* level);
+/// Sets the logger's three variables before its first use in this process:
+/// the journal off, the console as `console` says.
+void ConfigureLogger(const char* level, bool console = false);
 
 }  // namespace vorn_io_bench

@@ -1,10 +1,13 @@
 #include "tools/progress.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include <fmt/format.h>
+
+#include "vorn_io/logger.h"
 
 namespace vorn_io::tool {
 namespace {
@@ -13,6 +16,11 @@ constexpr int kBarWidth = 30;
 constexpr long kPollsPerLine = 100;
 
 }  // namespace
+
+void Progress::Print(const std::string& line) {
+  quorvane::detail::StallBudget budget{std::chrono::milliseconds(quorvane::Logger::kStallBoundMs)};
+  stdout_.Write(line.data(), line.size(), budget, true);
+}
 
 std::string Bar(double fraction, int width) {
   const double clamped = std::clamp(fraction, 0.0, 1.0);
@@ -34,8 +42,7 @@ void Progress::Ramp(double fraction, double seconds_left) {
   const int tenths = static_cast<int>(std::floor(shown * 10.0));
   if (tenths > printed_tenths_) {
     printed_tenths_ = tenths;
-    fmt::print("vorn-io: progress {:3d}%, about {:.1f} s left\n", tenths * 10, left);
-    std::fflush(stdout);
+    Print(fmt::format("vorn-io: progress {:3d}%, about {:.1f} s left\n", tenths * 10, left));
   }
 }
 
@@ -48,8 +55,7 @@ void Progress::Settling(long polls, double seconds) {
   }
   if (polls >= printed_polls_ + kPollsPerLine) {
     printed_polls_ = polls - polls % kPollsPerLine;
-    fmt::print("vorn-io: settling, {} polls, {:.1f} s\n", printed_polls_, seconds);
-    std::fflush(stdout);
+    Print(fmt::format("vorn-io: settling, {} polls, {:.1f} s\n", printed_polls_, seconds));
   }
 }
 
@@ -58,9 +64,9 @@ void Progress::Done() { relay_.ClearStatus(); }
 void Progress::RampDone() {
   relay_.ClearStatus();
   if (relay_.Active()) {
-    fmt::print("lifter {}\n", Bar(1.0, kBarWidth));
+    Print(fmt::format("lifter {}\n", Bar(1.0, kBarWidth)));
   } else {
-    fmt::print("vorn-io: progress 100%\n");
+    Print("vorn-io: progress 100%\n");
   }
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <string>
 
+#include "common/bounded_output.h"
 #include "tools/terminal.h"
 
 namespace vorn_io::tool {
@@ -11,7 +14,8 @@ namespace vorn_io::tool {
 /// On a terminal it draws a status line at the bottom (through the relay);
 /// otherwise it prints plain lines, one per tenth of a ramp or per hundred
 /// gripper polls, and never an escape sequence, so logs and CI output stay
-/// readable.
+/// readable. Its lines go to standard output within the logger's stall bound,
+/// like the library's own: an output that does not take them holds nobody.
 class Progress {
  public:
   explicit Progress(TerminalRelay& relay) : relay_(relay) {}
@@ -29,7 +33,10 @@ class Progress {
   void RampDone();
 
  private:
+  void Print(const std::string& line);
+
   TerminalRelay& relay_;
+  quorvane::detail::BoundedOutput stdout_{STDOUT_FILENO};
   int printed_tenths_ = -1;
   long printed_polls_ = 0;
 };

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "common/bounded_output.h"
 
 namespace vorn_io::tool {
 
@@ -13,6 +16,10 @@ namespace vorn_io::tool {
 /// standard output goes into a pipe instead; a thread copies each complete
 /// line to the terminal unchanged, wiping the status line first and drawing
 /// it again below. Only used when standard output is a terminal.
+///
+/// The terminal is written within the logger's stall bound (a stopped or
+/// unread terminal holds nobody): lines it does not take in time are dropped
+/// whole, and once it takes text again one line says how many were lost.
 class TerminalRelay {
  public:
   /// Starts relaying if standard output is a terminal; otherwise stays inactive.
@@ -39,11 +46,16 @@ class TerminalRelay {
 
  private:
   void Pump();
-  void WriteAll(const std::string& text) const;
+  void Relay(const std::string& lines);
+  bool Send(const std::string& text, bool wait);
   void DrawStatus();
 
   int terminal_fd_ = -1;
   int read_fd_ = -1;
+  int wake_read_fd_ = -1;
+  int wake_write_fd_ = -1;
+  std::unique_ptr<quorvane::detail::BoundedOutput> terminal_;
+  long dropped_lines_ = 0;
   std::thread pump_;
   std::mutex mutex_;
   std::string status_;

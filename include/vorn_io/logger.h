@@ -1,6 +1,6 @@
 #pragma once
 
-#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <memory>
@@ -26,13 +26,37 @@ namespace quorvane {
 /// and a level tag. Lines are written through `LOG_INFO`, `LOG_WARN` and
 /// `LOG_ERROR`; nothing else in the library talks to spdlog.
 ///
-/// The instance is a function-local static of the inline `Instance()`, with
+/// Order: a line's number is taken under one lock that also covers writing it
+/// to the console and to the journal, so in each output the line numbered
+/// N + 1 never comes before the line numbered N, and both outputs carry the
+/// same number for a line.
+///
+/// Stalled outputs: no log call is held longer than `kStallBoundMs` (5 ms)
+/// by an output that does not take its line, such as a pipe nobody reads, a
+/// stopped terminal or a journal whose queue is full. The wait for the lock
+/// counts: a call queued behind one that waits for a stalled output waits no
+/// longer than that call's bound, and while an output is not taking lines a
+/// call gives up on the lock at its own bound, its line counted as dropped.
+/// (A lock holder that is merely slow, say preempted on a busy machine, is
+/// waited for.) While outputs take lines, each line is written
+/// (and flushed) before the call returns. A line an output does not take in time is dropped whole for that output and
+/// counted, and later lines to it are dropped at once, without waiting, until it takes lines again; then one line "N
+/// lines dropped: the output did not take them in time", numbered like any other, goes to that output alone (the
+/// numbers there skip). A line longer than PIPE_BUF that a pipe takes only in part is finished as room appears within
+/// the bound; failing that it is cut, counted among the dropped lines, and ended with "\n" before the next line. The
+/// host never sees SIGPIPE from the logger.
+///
+/// The instance is created on first use and never destroyed, so a log call
+/// during process exit (a lifter's tick, a static destructor) is safe. It is
+/// reached through a function-local static of the inline `Instance()`, with
 /// default visibility, so every module built with this header binds to the
 /// same logger and continues the same numbering.
 class VORN_IO_EXPORT Logger {
  public:
+  static constexpr int kStallBoundMs = 5;
+
   static Logger& Instance() {
-    static Logger instance("spdlog");
+    static Logger& instance = *new Logger("spdlog");
     return instance;
   }
 
@@ -41,8 +65,9 @@ class VORN_IO_EXPORT Logger {
   Logger(Logger&&) = delete;
   Logger& operator=(Logger&&) = delete;
 
-  /// A second handle on the spdlog logger, held for the duration of one line.
-  /// Empty if setup failed early or the logger has already been destroyed.
+  /// A second handle on the spdlog logger (name, sinks, level, pattern).
+  /// Empty if setup failed early. Lines written through it directly bypass
+  /// the numbering and the lock that orders the outputs.
   std::shared_ptr<spdlog::logger> GetLogger() const;
 
   /// Uses up the next sequence number if `level` passes the configured level,
@@ -52,13 +77,21 @@ class VORN_IO_EXPORT Logger {
   /// Whether a line of `level` is emitted at all.
   bool ShouldLog(int level) const noexcept { return level_ <= level; }
 
+  /// Writes one emitted line. `payload` is the whole line with its first
+  /// three characters kept free for the number, which is filled in here,
+  /// under the lock that orders the outputs.
+  void Write(spdlog::level::level_enum level, const spdlog::source_loc& where, char* payload, std::size_t size);
+
  private:
+  struct Outputs;
+
   explicit Logger(const std::string& name);
   ~Logger();
 
   std::shared_ptr<spdlog::logger> logger_;
-  std::atomic<std::uint8_t> sequence_{0};
+  std::uint8_t sequence_ = 0;  // under the outputs' lock
   int level_ = spdlog::level::info;
+  Outputs* outputs_ = nullptr;  // never released, like the logger itself
 };
 
 namespace detail {
@@ -74,36 +107,22 @@ constexpr const char* LevelTag(spdlog::level::level_enum level) {
   }
 }
 
-// "NNN [TAG] ": the number right-aligned in three columns. Written by hand
-// rather than through a second format call, since it runs for every line.
-inline void AppendPrefix(fmt::memory_buffer& payload, unsigned number, const char* tag) {
-  char digits[4] = {' ', ' ', ' ', ' '};
-  int at = 2;
-  do {
-    digits[at--] = static_cast<char>('0' + number % 10U);
-    number /= 10U;
-  } while (number != 0U && at >= 0);
-  payload.append(digits, digits + 4);
+// "    [TAG] ": three columns for the number (filled in by Logger::Write), a
+// blank, the tag and a blank.
+inline void AppendPrefix(fmt::memory_buffer& payload, const char* tag) {
+  constexpr char kNumberRoom[] = "    ";
+  payload.append(kNumberRoom, kNumberRoom + 4);
   payload.append(tag, tag + std::char_traits<char>::length(tag));
   payload.push_back(' ');
 }
 
 template <typename Format, typename... Args>
 void Emit(spdlog::level::level_enum level, const spdlog::source_loc& where, const Format& format, Args&&... args) {
-  Logger& logger = Logger::Instance();
-  // A filtered line costs no formatting and uses no number.
-  if (!logger.ShouldLog(level)) {
-    return;
-  }
-  const std::shared_ptr<spdlog::logger> handle = logger.GetLogger();
-  if (!handle) {
-    return;
-  }
-  const unsigned number = logger.NextSequence(level) & 0x7fU;
   fmt::memory_buffer payload;
-  AppendPrefix(payload, number, LevelTag(level));
-  fmt::format_to(std::back_inserter(payload), format, std::forward<Args>(args)...);
-  handle->log(where, level, spdlog::string_view_t(payload.data(), payload.size()));
+  AppendPrefix(payload, LevelTag(level));
+  // Straight into the buffer (fmt::appender), not through a generic iterator.
+  fmt::format_to(fmt::appender(payload), format, std::forward<Args>(args)...);
+  Logger::Instance().Write(level, where, payload.data(), payload.size());
 }
 
 }  // namespace detail

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "child_process.h"
+#include "log_lines.h"
 
 namespace {
 
@@ -72,6 +73,30 @@ TEST(JournalFault, NoJournalSocket) {
   if (!ConsoleStaysWhole(ChildOptions::Journal::kAbsent)) {
     GTEST_SKIP() << kNoNamespace;
   }
+}
+
+// A journal socket that nobody reads for 3 s (its queue full after a few
+// entries): the flood, a lifter's move at 1 kHz and its deletion are done long
+// before, and once the journal is read one entry says what was lost.
+TEST(JournalFault, StalledJournalHoldsNobody) {
+  constexpr int kFlood = 2000;
+  ChildOptions options;
+  options.env = {{"SPDLOG_STDOUT", "false"}, {"SPDLOG_SYSTEMD", "true"}, {"SPDLOG_LEVEL", "info"}};
+  options.journal = ChildOptions::Journal::kReadLate;
+  const auto child = RunChild(VORN_IO_LOG_CHILD, {"stall", "journal", std::to_string(kFlood)}, options);
+  if (child.exited && child.exit_code == vorn_io_test::kNoNamespaceExit) {
+    GTEST_SKIP() << kNoNamespace;
+  }
+  ASSERT_TRUE(child.exited) << "signal " << child.signal << "\n" << child.err;
+  ASSERT_EQ(child.exit_code, 0) << child.err;
+  std::smatch held;
+  ASSERT_TRUE(std::regex_search(child.err, held, std::regex("held ([0-9]+) ms"))) << child.err;
+  EXPECT_LT(std::stoi(held[1].str()), options.late_ms * 2 / 3) << "the log calls waited for the journal";
+  std::vector<std::string> messages;
+  for (const std::string& datagram : child.journal) {
+    messages.push_back(vorn_io_test::JournalMessage(datagram));
+  }
+  EXPECT_EQ(vorn_io_test::StallFindings(messages, kFlood), "");
 }
 
 }  // namespace
