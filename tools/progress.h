@@ -32,9 +32,11 @@ class Progress {
   /// The end of a ramp: a full bar on the terminal, "progress 100%" otherwise.
   void RampDone();
 
- private:
+  /// Writes one line of the tool's own to standard output within the stall
+  /// bound, so that a stalled output cannot keep the tool from parking.
   void Print(const std::string& line);
 
+ private:
   TerminalRelay& relay_;
   quorvane::detail::BoundedOutput stdout_{STDOUT_FILENO};
   int printed_tenths_ = -1;

@@ -42,13 +42,13 @@ int Session::Finish(int code) {
   progress_.Done();
   const int signal = signals_.Received();
   if (signal != 0) {
-    fmt::print("vorn-io: {} received, shutting the device down\n", StopSignalName(signal));
+    progress_.Print(fmt::format("vorn-io: {} received, shutting the device down\n", StopSignalName(signal)));
   }
   // A signal from here on cannot stop anything sooner; it is told so.
   signals_.ShuttingDown();
   if (device_) {
     device_.reset();
-    fmt::print("vorn-io: {}\n", released_);
+    progress_.Print(fmt::format("vorn-io: {}\n", released_));
   }
   std::fflush(stdout);
   relay_.Stop();
