@@ -33,6 +33,9 @@ std::string Bar(double fraction, int width) {
 void Progress::Ramp(double fraction, double seconds_left) {
   // The estimate comes from the ramp's length; the move itself ends when the
   // lifter says so, so the display stops short of 100% until then.
+  if (!shown_) {
+    return;
+  }
   const double shown = std::clamp(fraction, 0.0, 0.99);
   const double left = std::max(seconds_left, 0.0);
   if (relay_.Active()) {
@@ -47,6 +50,9 @@ void Progress::Ramp(double fraction, double seconds_left) {
 }
 
 void Progress::Settling(long polls, double seconds) {
+  if (!shown_) {
+    return;
+  }
   if (relay_.Active()) {
     static constexpr const char* kSpinner = "|/-\\";
     relay_.SetStatus(
@@ -63,6 +69,9 @@ void Progress::Done() { relay_.ClearStatus(); }
 
 void Progress::RampDone() {
   relay_.ClearStatus();
+  if (!shown_) {
+    return;
+  }
   if (relay_.Active()) {
     Print(fmt::format("lifter {}\n", Bar(1.0, kBarWidth)));
   } else {

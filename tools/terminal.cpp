@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include <fmt/format.h>
 
@@ -22,8 +23,9 @@ constexpr std::chrono::milliseconds kStallBound{quorvane::Logger::kStallBoundMs}
 
 }  // namespace
 
-TerminalRelay::TerminalRelay() {
-  if (isatty(STDOUT_FILENO) == 0) {
+TerminalRelay::TerminalRelay(bool wanted) {
+  const char* term = std::getenv("TERM");  // NOLINT(concurrency-mt-unsafe)
+  if (!wanted || isatty(STDOUT_FILENO) == 0 || (term != nullptr && std::string(term) == "dumb")) {
     return;
   }
   int pipe_fds[2];

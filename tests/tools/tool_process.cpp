@@ -25,10 +25,14 @@ bool Inherited(const std::string& entry) {
 }  // namespace
 
 ToolProcess::ToolProcess(const std::vector<std::string>& args, const Env& env, bool on_terminal,
-                         const std::vector<int>& ignored) {
+                         const std::vector<int>& ignored, const std::string& stdout_to) {
   std::vector<std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (Inherited(*entry)) {
+    bool overridden = false;
+    for (const auto& given : env) {
+      overridden = overridden || std::string(*entry).rfind(given.first + "=", 0) == 0;
+    }
+    if (Inherited(*entry) && !overridden) {
       environment.emplace_back(*entry);
     }
   }
@@ -66,6 +70,12 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args, const Env& env, b
   if (pid_ == 0) {
     dup2(child_end, STDOUT_FILENO);
     dup2(child_end, STDERR_FILENO);
+    if (!stdout_to.empty()) {
+      const int file = open(stdout_to.c_str(), O_WRONLY);
+      if (file < 0 || dup2(file, STDOUT_FILENO) < 0) {
+        _exit(126);
+      }
+    }
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
@@ -146,8 +156,9 @@ int ToolProcess::Wait(std::chrono::seconds timeout) {
   return -1;
 }
 
-std::pair<int, std::string> RunTool(const std::vector<std::string>& args, const ToolProcess::Env& env) {
-  ToolProcess tool(args, env);
+std::pair<int, std::string> RunTool(const std::vector<std::string>& args, const ToolProcess::Env& env,
+                                    const std::string& stdout_to) {
+  ToolProcess tool(args, env, false, {}, stdout_to);
   const int code = tool.Wait();
   return {code, tool.output()};
 }

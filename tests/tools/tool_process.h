@@ -18,8 +18,10 @@ class ToolProcess {
   /// Starts the tool with `args`. The environment is this process's without
   /// any SPDLOG_* or VORN_MOTOR_SIM_* variable, plus `env`. The signals in
   /// `ignored` reach the tool ignored, as `nohup` or a script's `cmd &` leave them.
+  /// With `stdout_to` (a file such as /dev/null or /dev/full), standard output
+  /// goes there and only standard error is read.
   ToolProcess(const std::vector<std::string>& args, const Env& env, bool on_terminal = false,
-              const std::vector<int>& ignored = {});
+              const std::vector<int>& ignored = {}, const std::string& stdout_to = {});
   /// Kills the child if it still runs.
   ~ToolProcess();
 
@@ -49,6 +51,7 @@ class ToolProcess {
 };
 
 /// Runs the tool to its end: the exit code and everything it printed.
-std::pair<int, std::string> RunTool(const std::vector<std::string>& args, const ToolProcess::Env& env = {});
+std::pair<int, std::string> RunTool(const std::vector<std::string>& args, const ToolProcess::Env& env = {},
+                                    const std::string& stdout_to = {});
 
 }  // namespace vorn_io_test
