@@ -14,6 +14,8 @@ namespace {
 
 constexpr int kBarWidth = 30;
 constexpr long kPollsPerLine = 100;
+// The bar's line without its cells: "lifter ", the brackets and " 100%".
+constexpr int kFixedCells = 7 + 2 + 5;
 
 }  // namespace
 
@@ -39,7 +41,10 @@ void Progress::Ramp(double fraction, double seconds_left) {
   const double shown = std::clamp(fraction, 0.0, 0.99);
   const double left = std::max(seconds_left, 0.0);
   if (relay_.Active()) {
-    relay_.SetStatus(fmt::format("lifter {}  about {:.1f} s left", Bar(shown, kBarWidth), left));
+    // The bar gives up cells before the percentage or the time left is cut off.
+    const std::string rest = fmt::format("  about {:.1f} s left", left);
+    const int cells = std::clamp(relay_.Width() - 1 - kFixedCells - static_cast<int>(rest.size()), 0, kBarWidth);
+    relay_.SetStatus("lifter " + Bar(shown, cells) + rest);
     return;
   }
   const int tenths = static_cast<int>(std::floor(shown * 10.0));
@@ -73,7 +78,7 @@ void Progress::RampDone() {
     return;
   }
   if (relay_.Active()) {
-    Print(fmt::format("lifter {}\n", Bar(1.0, kBarWidth)));
+    Print(fmt::format("lifter {}\n", Bar(1.0, std::clamp(relay_.Width() - 1 - kFixedCells, 0, kBarWidth))));
   } else {
     Print("vorn-io: progress 100%\n");
   }

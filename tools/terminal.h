@@ -35,6 +35,9 @@ class TerminalRelay {
 
   [[nodiscard]] bool Active() const { return terminal_fd_ >= 0; }
 
+  /// The terminal's width in columns; 80 when it does not say.
+  [[nodiscard]] int Width() const;
+
   /// Replaces the status line (cut to the terminal's width).
   void SetStatus(const std::string& line);
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,6 +137,13 @@ bool ToolProcess::WaitForOutput(const std::string& text, std::chrono::seconds ti
 }
 
 void ToolProcess::Signal(int number) const { kill(pid_, number); }
+
+void ToolProcess::Resize(unsigned short columns) const {
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = columns;
+  ioctl(fd_, TIOCSWINSZ, &size);
+}
 
 int ToolProcess::Wait(std::chrono::seconds timeout) {
   const Clock::time_point deadline = Clock::now() + timeout;

@@ -35,6 +35,9 @@ class ToolProcess {
 
   void Signal(int number) const;
 
+  /// Gives the pseudo-terminal this many columns, as a resized window would.
+  void Resize(unsigned short columns) const;
+
   /// Reads to the end and reaps the child: its exit code, 128 + the signal
   /// that killed it, or -1 if it did not end in time (it is then killed).
   int Wait(std::chrono::seconds timeout = std::chrono::seconds(120));

@@ -249,6 +249,24 @@ TEST(ToolTest, ProgressOnATerminalIsABarBelowTheLogLines) {
   EXPECT_THAT(tool.output(), Not(HasSubstr("vorn-io: progress  10%")));
 }
 
+TEST(ToolTest, ProgressBarFitsANarrowTerminal) {
+  Scratch scratch;
+  ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kShortLifter), "--to", "1"}, {}, true);
+  tool.Resize(40);
+  ASSERT_EQ(tool.Wait(), 0) << tool.output();
+  // The last bar drawn and the final one: whole, and narrower than the terminal.
+  const std::regex bar("\033\\[K(lifter \\[[#.]*\\] +[0-9]+%  about [0-9.]+ s left)");
+  std::string last;
+  for (auto it = std::sregex_iterator(tool.output().begin(), tool.output().end(), bar); it != std::sregex_iterator();
+       ++it) {
+    last = (*it)[1];
+  }
+  ASSERT_FALSE(last.empty()) << tool.output();
+  EXPECT_LT(last.size(), 40U) << last;
+  EXPECT_THAT(tool.output(), testing::ContainsRegex("lifter \\[#+\\] 100%"));
+  EXPECT_THAT(tool.output(), Not(testing::ContainsRegex("lifter \\[#{30}\\]")));
+}
+
 TEST(ToolTest, ProgressOnADumbTerminalIsPlainLines) {
   Scratch scratch;
   ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kShortLifter), "--to", "1"}, {{"TERM", "dumb"}}, true);
