@@ -1,9 +1,13 @@
 // vorn-io: drives one vorn_io device from the command line, checks device
 // descriptions and prints the key tables.
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include <fmt/format.h>
 #include <yaml-cpp/yaml.h>
@@ -13,6 +17,7 @@
 #include "tools/exit_codes.h"
 #include "tools/key_text.h"
 #include "tools/load.h"
+#include "tools/log_environment.h"
 #include "tools/motor_driver.h"
 #include "tools/run.h"
 #include "tools/sim_command.h"
@@ -31,9 +36,40 @@ constexpr const char* kExitCodes =
     "  3    timed out: the move did not end in time (the device was shut down)\n"
     "  4    held: the lifter's move ended, but the torque hold stopped the motor on some ticks\n"
     "  5    abandoned: the lifter gave the move up on a failing motor; it is in neither state\n"
+    "  74   standard output could not be written (closed, disk full); the device was shut down first\n"
     "  129 SIGHUP, 130 SIGINT (Ctrl-C), 131 SIGQUIT, 138 SIGUSR1, 140 SIGUSR2, 143 SIGTERM:\n"
     "       stopped by that signal (128 + its number); the device was shut down first.\n"
-    "       A signal ignored when the tool started (nohup) stays ignored.\n";
+    "       A signal ignored when the tool started (nohup) stays ignored.\n"
+    "\n"
+    "Environment:\n"
+    "  SPDLOG_STDOUT    true: the library's lines on standard output; false: none (default true)\n"
+    "  SPDLOG_SYSTEMD   true: one systemd journal entry per line; false: none (default false)\n"
+    "  SPDLOG_LEVEL     trace, debug, info, warning, error, critical (default info);\n"
+    "                   --log-level and --quiet win over it\n"
+    "  VORN_MOTOR_SIM_QUIET=1         the simulated motors print no banner\n"
+    "  VORN_MOTOR_SIM_OBSTACLE        an obstacle at this position (0 or more blocks travel above it)\n"
+    "  VORN_MOTOR_SIM_MAX_SPEED       the highest travel speed, position units per second\n"
+    "  VORN_MOTOR_SIM_NOISE           each position reading is off by up to this much\n"
+    "  VORN_MOTOR_SIM_SEED            the seed of the noise\n"
+    "  VORN_MOTOR_SIM_FAIL, _THROW    these motor operations fail (or throw); name@N spares N calls\n"
+    "  Each VORN_MOTOR_SIM_ variable also exists per vendor (VORN_MOTOR_SIM_DAMIAO_..., _FEETECH_...),\n"
+    "  which takes precedence.\n";
+
+// 74 is EX_IOERR of sysexits.h: no outcome of the device, so none of 0 to 5.
+constexpr int kOutputFailed = 74;
+
+int ReportOutputFailure(const std::string& reason) {
+  fmt::print(stderr, "vorn-io: cannot write to standard output: {}\n", reason);
+  return kOutputFailed;
+}
+
+/// The exit code `code`, unless what was printed did not reach standard output.
+int CheckedOutput(int code) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    return ReportOutputFailure(std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
+  }
+  return code;
+}
 
 struct Options {
   std::string file;
@@ -44,6 +80,9 @@ struct Options {
   std::optional<int> initial;
   std::optional<double> timeout;
   bool markdown = false;
+  bool quiet = false;
+  bool no_progress = false;
+  std::string log_level;
 };
 
 vorn_io::tool::Selector SelectorOf(const Options& options) {
@@ -61,7 +100,8 @@ vorn_io::tool::Selector SelectorOf(const Options& options) {
 }
 
 vorn_io::tool::MoveRequest RequestOf(const Options& options) {
-  return {options.file, SelectorOf(options), options.to, options.initial, options.timeout};
+  return {options.file,    SelectorOf(options), options.to,
+          options.initial, options.timeout,     !options.quiet && !options.no_progress};
 }
 
 void AddFile(CLI::App& command, Options& options, const char* what) {
@@ -86,19 +126,35 @@ void AddAs(CLI::App& command, Options& options, const char* kind) {
 void AddTimeout(CLI::App& command, Options& options, const char* default_text) {
   command
       .add_option("--timeout", options.timeout, std::string("give up after this many seconds (") + default_text + ")")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            double seconds = 0.0;
+            if (!CLI::detail::lexical_cast(text, seconds) || !std::isfinite(seconds) || seconds <= 0.0) {
+              return std::string("must be a finite number of seconds above 0: ") + text;
+            }
+            return std::string();
+          },
+          "SECONDS"));
 }
 
 int Main(int argc, char** argv) {
   // Line by line, so the progress lines and the library's log lines keep
   // their order when standard output is a pipe or a file.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  // Before any thread starts and before the logger first reads them.
+  vorn_io::tool::SetLogDefaults();
 
   Options options;
   CLI::App app{"vorn-io: move, check and explain vorn_io devices (lifters and servo grippers)", "vorn-io"};
   app.require_subcommand(1);
   app.footer(kExitCodes);
   app.set_version_flag("--version", get_version_str());
+  // The tool's own options may follow the command, as in `vorn-io lifter FILE --to 1 -q`.
+  app.fallthrough();
+  app.add_flag("-q,--quiet", options.quiet, "no progress, and only the library's warnings and errors");
+  app.add_option("--log-level", options.log_level, "the library's log level for this run (wins over SPDLOG_LEVEL)")
+      ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error", "critical", "off"}));
+  app.add_flag("--no-progress", options.no_progress, "no progress bar or progress lines");
   vorn_io::tool::SimulationOptions simulation;
   vorn_io::tool::AddSimulationOptions(app, simulation);
 
@@ -109,7 +165,8 @@ int Main(int argc, char** argv) {
   AddFile(*lifter, options, "lifter description (YAML map with the lifter's and its motor's keys)");
   AddNode(*lifter, options);
   lifter->add_option("--to", options.to, "the state to move to")->required()->check(CLI::IsMember({0, 1}));
-  lifter->add_option("--initial", options.initial, "declare the state the lifter starts in (default 0)");
+  lifter->add_option("--initial", options.initial, "declare the state the lifter starts in (default 0)")
+      ->check(CLI::IsMember({0, 1}));
   AddAs(*lifter, options, "lifter");
   AddTimeout(*lifter, options, "default: 1.5 times the move's length plus 5 s");
 
@@ -137,8 +194,23 @@ int Main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
+    const std::vector<std::string> rest = app.remaining();
+    if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && app.get_subcommands().empty() && !rest.empty() &&
+        rest.front().rfind('-', 0) != 0) {
+      std::string commands;
+      for (const CLI::App* command : app.get_subcommands({})) {
+        commands += (commands.empty() ? "" : ", ") + command->get_name();
+      }
+      fmt::print(stderr, "vorn-io: unknown command \"{}\" (the commands: {}); see --help\n", rest.front(), commands);
+      return vorn_io::tool::kBadConfig;
+    }
     const int code = app.exit(error);
-    return code == 0 ? vorn_io::tool::kDone : vorn_io::tool::kBadConfig;
+    return code == 0 ? CheckedOutput(vorn_io::tool::kDone) : vorn_io::tool::kBadConfig;
+  }
+  if (!options.log_level.empty()) {
+    vorn_io::tool::SetLogLevel(options.log_level);
+  } else if (options.quiet) {
+    vorn_io::tool::SetLogLevel("warn");
   }
 
   try {
@@ -148,21 +220,28 @@ int Main(int argc, char** argv) {
     if (version->parsed()) {
       fmt::print("{}\n", get_version_str());
       fmt::print("{}\n", vorn_io::tool::DescribeMotorDriver(vorn_io::tool::LoadedMotorDriver()));
-      return vorn_io::tool::kDone;
+      return CheckedOutput(vorn_io::tool::kDone);
     }
     if (keys->parsed()) {
       fmt::print("{}", options.markdown ? vorn_io::tool::KeysMarkdown() : vorn_io::tool::KeysPlain());
-      return vorn_io::tool::kDone;
+      return CheckedOutput(vorn_io::tool::kDone);
     }
     if (check->parsed()) {
-      return vorn_io::tool::RunCheck(options.file, SelectorOf(options));
+      return CheckedOutput(vorn_io::tool::RunCheck(options.file, SelectorOf(options)));
     }
     if (lifter->parsed()) {
-      return vorn_io::tool::RunLifter(RequestOf(options));
+      return CheckedOutput(vorn_io::tool::RunLifter(RequestOf(options)));
     }
     if (gripper->parsed()) {
-      return vorn_io::tool::RunGripper(RequestOf(options));
+      return CheckedOutput(vorn_io::tool::RunGripper(RequestOf(options)));
     }
+  } catch (const std::system_error& error) {
+    // fmt's failed write to standard output; anything else is the file's.
+    if (std::ferror(stdout) != 0) {
+      return ReportOutputFailure(error.code().message());
+    }
+    fmt::print(stderr, "vorn-io: {}: {}\n", options.file, error.what());
+    return vorn_io::tool::kBadConfig;
   } catch (const vorn_io::tool::ConfigError& error) {
     std::fflush(stdout);
     fmt::print(stderr, "vorn-io: {}\n", error.what());

@@ -14,6 +14,8 @@ namespace {
 
 constexpr int kBarWidth = 30;
 constexpr long kPollsPerLine = 100;
+// The bar's line without its cells: "lifter ", the brackets and " 100%".
+constexpr int kFixedCells = 7 + 2 + 5;
 
 }  // namespace
 
@@ -33,10 +35,16 @@ std::string Bar(double fraction, int width) {
 void Progress::Ramp(double fraction, double seconds_left) {
   // The estimate comes from the ramp's length; the move itself ends when the
   // lifter says so, so the display stops short of 100% until then.
+  if (!shown_) {
+    return;
+  }
   const double shown = std::clamp(fraction, 0.0, 0.99);
   const double left = std::max(seconds_left, 0.0);
   if (relay_.Active()) {
-    relay_.SetStatus(fmt::format("lifter {}  about {:.1f} s left", Bar(shown, kBarWidth), left));
+    // The bar gives up cells before the percentage or the time left is cut off.
+    const std::string rest = fmt::format("  about {:.1f} s left", left);
+    const int cells = std::clamp(relay_.Width() - 1 - kFixedCells - static_cast<int>(rest.size()), 0, kBarWidth);
+    relay_.SetStatus("lifter " + Bar(shown, cells) + rest);
     return;
   }
   const int tenths = static_cast<int>(std::floor(shown * 10.0));
@@ -47,6 +55,9 @@ void Progress::Ramp(double fraction, double seconds_left) {
 }
 
 void Progress::Settling(long polls, double seconds) {
+  if (!shown_) {
+    return;
+  }
   if (relay_.Active()) {
     static constexpr const char* kSpinner = "|/-\\";
     relay_.SetStatus(
@@ -63,8 +74,11 @@ void Progress::Done() { relay_.ClearStatus(); }
 
 void Progress::RampDone() {
   relay_.ClearStatus();
+  if (!shown_) {
+    return;
+  }
   if (relay_.Active()) {
-    Print(fmt::format("lifter {}\n", Bar(1.0, kBarWidth)));
+    Print(fmt::format("lifter {}\n", Bar(1.0, std::clamp(relay_.Width() - 1 - kFixedCells, 0, kBarWidth))));
   } else {
     Print("vorn-io: progress 100%\n");
   }

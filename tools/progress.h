@@ -18,7 +18,8 @@ namespace vorn_io::tool {
 /// like the library's own: an output that does not take them holds nobody.
 class Progress {
  public:
-  explicit Progress(TerminalRelay& relay) : relay_(relay) {}
+  /// Shows nothing unless `shown` (--quiet, --no-progress).
+  Progress(TerminalRelay& relay, bool shown) : relay_(relay), shown_(shown) {}
 
   /// A ramp `fraction` done (0 to 1) with about `seconds_left` to go.
   void Ramp(double fraction, double seconds_left);
@@ -38,6 +39,7 @@ class Progress {
 
  private:
   TerminalRelay& relay_;
+  bool shown_;
   quorvane::detail::BoundedOutput stdout_{STDOUT_FILENO};
   int printed_tenths_ = -1;
   long printed_polls_ = 0;

@@ -14,6 +14,7 @@ struct MoveRequest {
   std::optional<int> to;       ///< the commanded state; the gripper may go without
   std::optional<int> initial;  ///< lifter only: the state it is declared to start in
   std::optional<double> timeout_seconds;
+  bool show_progress = true;  ///< off with --quiet or --no-progress
 };
 
 /// Builds a lifter, moves it and waits for the move to end. Returns an exit code.

@@ -45,7 +45,7 @@ int RunGripper(const MoveRequest& request) {
   }
   PrintNotes(request.file, explanation);
 
-  Session session;
+  Session session(request.show_progress);
   fmt::print("vorn-io: gripper from {} ({})\n", request.file, target.where);
   try {
     // Built from the parameter map already read, whatever the layout: the
@@ -53,7 +53,7 @@ int RunGripper(const MoveRequest& request) {
     // a process substitution has nothing left to give then.
     session.Adopt(std::make_unique<ServoGripper>(target.node), "gripper motor disabled and released");
   } catch (const std::exception& error) {
-    fmt::print("vorn-io: {}: cannot build the gripper: {}\n", request.file, error.what());
+    fmt::print(stderr, "vorn-io: {}: cannot build the gripper: {}\n", request.file, error.what());
     return session.Finish(kBadConfig);
   }
   if (session.Signal() != 0) {
@@ -83,7 +83,8 @@ int RunGripper(const MoveRequest& request) {
       fmt::print("vorn-io: gripper settled after {} polls, {:.1f} s\n", polls, elapsed);
       return session.Finish(kDone);
     case Session::End::kTimedOut:
-      fmt::print("vorn-io: timed out after {:.1f} s, the gripper has not settled\n", elapsed);
+      session.progress().Done();
+      fmt::print(stderr, "vorn-io: timed out after {:.1f} s, the gripper has not settled\n", elapsed);
       return session.Finish(kTimedOut);
     case Session::End::kSignal:
       break;

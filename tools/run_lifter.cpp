@@ -24,6 +24,7 @@ constexpr double kTimeoutMarginSeconds = 5.0;
 int ReportEnd(const UpdownLifter::MoveOutcome& outcome, int to, int status, double elapsed) {
   if (outcome.abandoned) {
     fmt::print(
+        stderr,
         "vorn-io: the move to {} was abandoned after {:.1f} s on a failing motor ({} failed calls); the lifter stopped "
         "between its states\n",
         to, elapsed, outcome.failedCalls);
@@ -31,10 +32,11 @@ int ReportEnd(const UpdownLifter::MoveOutcome& outcome, int to, int status, doub
   }
   fmt::print("vorn-io: lifter in state {} after {:.1f} s\n", status, elapsed);
   if (outcome.failedCalls > 0) {
-    fmt::print("vorn-io: {} motor calls failed during the move\n", outcome.failedCalls);
+    fmt::print(stderr, "vorn-io: {} motor calls failed during the move\n", outcome.failedCalls);
   }
   if (outcome.heldTicks > 0) {
     fmt::print(
+        stderr,
         "vorn-io: the torque hold stopped the motor on {} ticks (an obstacle?); it may not have covered the travel\n",
         outcome.heldTicks);
     return kHeld;
@@ -53,7 +55,7 @@ int RunLifter(const MoveRequest& request) {
   }
   PrintNotes(request.file, explanation);
 
-  Session session;
+  Session session(request.show_progress);
   fmt::print("vorn-io: {} from {} ({})\n", explanation.device, request.file, target.where);
   // Owned by the session; kept to ask how the move ended.
   const UpdownLifter* built = nullptr;
@@ -65,10 +67,10 @@ int RunLifter(const MoveRequest& request) {
     }
     session.Adopt(std::move(lifter), explanation.motion.has_motor ? "motor parked and disabled" : "lifter released");
   } catch (const YAML::Exception& error) {
-    fmt::print("vorn-io: {}: {}\n", request.file, error.what());
+    fmt::print(stderr, "vorn-io: {}: {}\n", request.file, error.what());
     return session.Finish(kBadConfig);
   } catch (const std::exception& error) {
-    fmt::print("vorn-io: {}: cannot build the lifter: {}\n", request.file, error.what());
+    fmt::print(stderr, "vorn-io: {}: cannot build the lifter: {}\n", request.file, error.what());
     return session.Finish(kBadConfig);
   }
   if (session.Signal() != 0) {
@@ -77,7 +79,7 @@ int RunLifter(const MoveRequest& request) {
 
   const int to = request.to.value_or(0);
   if (session.device().setIoStatus(to) != 0) {
-    fmt::print("vorn-io: the lifter refused the move to {} (its log line above says why)\n", to);
+    fmt::print(stderr, "vorn-io: the lifter refused the move to {} (its log line above says why)\n", to);
     return session.Finish(kRefused);
   }
   const Session::Clock::time_point start = Session::Clock::now();
@@ -99,7 +101,8 @@ int RunLifter(const MoveRequest& request) {
       session.progress().RampDone();
       return session.Finish(ReportEnd(built->lastMove(), to, status, elapsed));
     case Session::End::kTimedOut:
-      fmt::print("vorn-io: timed out after {:.1f} s, the move to {} has not ended\n", elapsed, to);
+      session.progress().Done();
+      fmt::print(stderr, "vorn-io: timed out after {:.1f} s, the move to {} has not ended\n", elapsed, to);
       return session.Finish(kTimedOut);
     case Session::End::kSignal:
       break;

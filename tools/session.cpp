@@ -9,7 +9,7 @@
 
 namespace vorn_io::tool {
 
-Session::Session() : progress_(relay_) {}
+Session::Session(bool show_progress) : relay_(show_progress), progress_(relay_, show_progress) {}
 
 Session::~Session() {
   device_.reset();

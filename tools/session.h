@@ -24,7 +24,8 @@ class Session {
   /// What ends the poll loop.
   enum class End { kDone, kTimedOut, kSignal };
 
-  Session();
+  /// Shows the move's progress if `show_progress`.
+  explicit Session(bool show_progress);
   ~Session();
 
   Session(const Session&) = delete;

@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include <fmt/format.h>
 
@@ -22,8 +23,9 @@ constexpr std::chrono::milliseconds kStallBound{quorvane::Logger::kStallBoundMs}
 
 }  // namespace
 
-TerminalRelay::TerminalRelay() {
-  if (isatty(STDOUT_FILENO) == 0) {
+TerminalRelay::TerminalRelay(bool wanted) {
+  const char* term = std::getenv("TERM");  // NOLINT(concurrency-mt-unsafe)
+  if (!wanted || isatty(STDOUT_FILENO) == 0 || (term != nullptr && std::string(term) == "dumb")) {
     return;
   }
   int pipe_fds[2];
@@ -91,16 +93,25 @@ void TerminalRelay::Stop() {
   wake_write_fd_ = -1;
 }
 
+int TerminalRelay::Width() const {
+  constexpr int kFallbackWidth = 80;
+  winsize size{};
+  if (terminal_fd_ < 0 || ioctl(terminal_fd_, TIOCGWINSZ, &size) != 0 || size.ws_col < 2) {
+    return kFallbackWidth;
+  }
+  return size.ws_col;
+}
+
 void TerminalRelay::SetStatus(const std::string& line) {
   if (!Active()) {
     return;
   }
+  const auto width = static_cast<std::size_t>(Width());
   const std::lock_guard<std::mutex> lock(mutex_);
   status_ = line;
-  winsize size{};
   // Drawn wider than the terminal, the line would wrap and `\r` could not wipe it.
-  if (ioctl(terminal_fd_, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && status_.size() >= size.ws_col) {
-    status_.resize(size.ws_col - 1U);
+  if (status_.size() >= width) {
+    status_.resize(width - 1U);
   }
   DrawStatus();
 }

@@ -22,8 +22,9 @@ namespace vorn_io::tool {
 /// whole, and once it takes text again one line says how many were lost.
 class TerminalRelay {
  public:
-  /// Starts relaying if standard output is a terminal; otherwise stays inactive.
-  TerminalRelay();
+  /// Starts relaying if `wanted` and standard output is a terminal that can
+  /// draw a status line (TERM is not "dumb"); otherwise stays inactive.
+  explicit TerminalRelay(bool wanted);
   /// Stops relaying (see `Stop`).
   ~TerminalRelay();
 
@@ -33,6 +34,9 @@ class TerminalRelay {
   TerminalRelay& operator=(TerminalRelay&&) = delete;
 
   [[nodiscard]] bool Active() const { return terminal_fd_ >= 0; }
+
+  /// The terminal's width in columns; 80 when it does not say.
+  [[nodiscard]] int Width() const;
 
   /// Replaces the status line (cut to the terminal's width).
   void SetStatus(const std::string& line);

@@ -11,6 +11,8 @@ VORN_IO_PACKAGES=(
   # The Debian packages (scripts/package): dpkg-shlibdeps and dpkg-buildflags
   # (dpkg-dev), file (CPack reads the file types), gzip, and lintian to check them.
   dpkg-dev file gzip lintian
+  # The manual page of the tool, from its --help.
+  help2man
 )
 
 # ensure_packages [extra package ...]

@@ -24,7 +24,8 @@ declare -A holds=(
   [libvorn-io1]="$libdir/libvorn_io.so.1 usr/share/doc/libvorn-io1/copyright usr/share/doc/libvorn-io1/changelog.Debian.gz"
   [libvorn-io-dev]="$libdir/libvorn_io.so usr/include/vorn_io/vorn_io.h usr/include/vorn_motor/motor_interface.h
     $libdir/cmake/vorn_io/vorn_ioConfig.cmake $libdir/pkgconfig/vorn_io.pc usr/share/doc/libvorn-io-dev/copyright"
-  [vorn-io-tools]="usr/bin/vorn-io usr/libexec/vorn_io/vorn-io usr/share/doc/vorn-io-tools/copyright"
+  [vorn-io-tools]="usr/bin/vorn-io usr/libexec/vorn_io/vorn-io usr/share/man/man1/vorn-io.1.gz
+    usr/share/doc/vorn-io-tools/copyright"
   [libvorn-motor-sim]="$libdir/vorn_io/sim/libvorn_motor.so.1 $libdir/cmake/vorn_io/vorn_ioSimulationTargets.cmake
     usr/share/doc/libvorn-motor-sim/copyright"
 )
@@ -51,6 +52,7 @@ dpkg-deb --ctrl-tarfile "$(deb_of libvorn-io1)" | tar -xO ./shlibs | grep -q '^l
 echo "== lintian"
 lintian --tag-display-limit 0 "$packages"/*.deb 2>&1 | grep -v 'running with root privileges' | tee "$work/lintian.log" || true
 ! grep -q '^E: ' "$work/lintian.log" || fail "lintian reports errors"
+! grep -q 'no-manual-page' "$work/lintian.log" || fail "the tool has no manual page"
 
 echo "== the tool, unpacked into $work/root"
 tool=$work/root/usr/bin/vorn-io

@@ -50,7 +50,7 @@ TEST_P(SignalWhileShuttingDownTest, SaysSoAndKeepsTheFirstEnd) {
   std::string said;
   int code = -1;
   {
-    vorn_io::tool::Session session;
+    vorn_io::tool::Session session(true);
     session.Adopt(std::make_unique<InterruptedShutdown>(c.during), "released");
     if (c.first != 0) {
       std::raise(c.first);

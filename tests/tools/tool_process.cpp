@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,10 +26,14 @@ bool Inherited(const std::string& entry) {
 }  // namespace
 
 ToolProcess::ToolProcess(const std::vector<std::string>& args, const Env& env, bool on_terminal,
-                         const std::vector<int>& ignored) {
+                         const std::vector<int>& ignored, const std::string& stdout_to) {
   std::vector<std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (Inherited(*entry)) {
+    bool overridden = false;
+    for (const auto& given : env) {
+      overridden = overridden || std::string(*entry).rfind(given.first + "=", 0) == 0;
+    }
+    if (Inherited(*entry) && !overridden) {
       environment.emplace_back(*entry);
     }
   }
@@ -66,6 +71,12 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args, const Env& env, b
   if (pid_ == 0) {
     dup2(child_end, STDOUT_FILENO);
     dup2(child_end, STDERR_FILENO);
+    if (!stdout_to.empty()) {
+      const int file = open(stdout_to.c_str(), O_WRONLY);
+      if (file < 0 || dup2(file, STDOUT_FILENO) < 0) {
+        _exit(126);
+      }
+    }
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
@@ -127,6 +138,13 @@ bool ToolProcess::WaitForOutput(const std::string& text, std::chrono::seconds ti
 
 void ToolProcess::Signal(int number) const { kill(pid_, number); }
 
+void ToolProcess::Resize(unsigned short columns) const {
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = columns;
+  ioctl(fd_, TIOCSWINSZ, &size);
+}
+
 int ToolProcess::Wait(std::chrono::seconds timeout) {
   const Clock::time_point deadline = Clock::now() + timeout;
   while (ReadSome(deadline)) {
@@ -146,8 +164,9 @@ int ToolProcess::Wait(std::chrono::seconds timeout) {
   return -1;
 }
 
-std::pair<int, std::string> RunTool(const std::vector<std::string>& args, const ToolProcess::Env& env) {
-  ToolProcess tool(args, env);
+std::pair<int, std::string> RunTool(const std::vector<std::string>& args, const ToolProcess::Env& env,
+                                    const std::string& stdout_to) {
+  ToolProcess tool(args, env, false, {}, stdout_to);
   const int code = tool.Wait();
   return {code, tool.output()};
 }

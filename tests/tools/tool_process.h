@@ -18,8 +18,10 @@ class ToolProcess {
   /// Starts the tool with `args`. The environment is this process's without
   /// any SPDLOG_* or VORN_MOTOR_SIM_* variable, plus `env`. The signals in
   /// `ignored` reach the tool ignored, as `nohup` or a script's `cmd &` leave them.
+  /// With `stdout_to` (a file such as /dev/null or /dev/full), standard output
+  /// goes there and only standard error is read.
   ToolProcess(const std::vector<std::string>& args, const Env& env, bool on_terminal = false,
-              const std::vector<int>& ignored = {});
+              const std::vector<int>& ignored = {}, const std::string& stdout_to = {});
   /// Kills the child if it still runs.
   ~ToolProcess();
 
@@ -32,6 +34,9 @@ class ToolProcess {
   bool WaitForOutput(const std::string& text, std::chrono::seconds timeout = std::chrono::seconds(60));
 
   void Signal(int number) const;
+
+  /// Gives the pseudo-terminal this many columns, as a resized window would.
+  void Resize(unsigned short columns) const;
 
   /// Reads to the end and reaps the child: its exit code, 128 + the signal
   /// that killed it, or -1 if it did not end in time (it is then killed).
@@ -49,6 +54,7 @@ class ToolProcess {
 };
 
 /// Runs the tool to its end: the exit code and everything it printed.
-std::pair<int, std::string> RunTool(const std::vector<std::string>& args, const ToolProcess::Env& env = {});
+std::pair<int, std::string> RunTool(const std::vector<std::string>& args, const ToolProcess::Env& env = {},
+                                    const std::string& stdout_to = {});
 
 }  // namespace vorn_io_test

@@ -60,6 +60,10 @@ TEST(ToolTest, VersionPrintsTheLibraryLine) {
   const auto [code, out] = RunTool({"version"});
   EXPECT_EQ(code, 0);
   EXPECT_THAT(out, testing::StartsWith("vorn_io version: 1.0.0."));
+  // --version is that line and nothing else.
+  const auto [flag_code, flag_out] = RunTool({"--version"});
+  EXPECT_EQ(flag_code, 0);
+  EXPECT_THAT(flag_out, testing::MatchesRegex("vorn_io version: 1\\.0\\.0\\.[^\n]*\n"));
 }
 
 struct ExitCase {
@@ -69,6 +73,8 @@ struct ExitCase {
   int code;
   const char* says;
   ToolProcess::Env env = {};
+  const char* stdout_to = "";   // e.g. /dev/null: `says` must then be on standard error
+  const char* never = nullptr;  // nor may this appear
 };
 
 class ExitCodeTest : public testing::TestWithParam<ExitCase> {};
@@ -86,9 +92,14 @@ TEST_P(ExitCodeTest, EachOutcomeHasItsCode) {
       arg = scratch.Dir() + "/missing.yaml";
     }
   }
-  const auto [code, out] = RunTool(args, c.env);
+  const auto [code, out] = RunTool(args, c.env, c.stdout_to);
   EXPECT_EQ(code, c.code) << out;
   EXPECT_THAT(out, HasSubstr(c.says));
+  if (c.never != nullptr) {
+    EXPECT_THAT(out, Not(HasSubstr(c.never)));
+  }
+  // The tool gives the library's unset SPDLOG_* variables its own defaults.
+  EXPECT_THAT(out, Not(HasSubstr("is not set")));
   // A bad file is a message, never a crash.
   EXPECT_THAT(out, Not(HasSubstr("terminate called")));
 }
@@ -146,7 +157,66 @@ INSTANTIATE_TEST_SUITE_P(
                  "vendor: damiao\nid: 1\ndev_name: bus\ninverse: false\n",
                  0,
                  "gripper settled",
-                 {{"VORN_MOTOR_SIM_FEETECH_OBSTACLE", "0.5"}}}),
+                 {{"VORN_MOTOR_SIM_FEETECH_OBSTACLE", "0.5"}}},
+        // Refusals, time-outs and errors on standard error, with standard output elsewhere.
+        ExitCase{
+            "RefusalOnStderr", {"lifter", "@", "--to", "1"}, "maxpos: 2\n", 1, "refused the move", {}, "/dev/null"},
+        ExitCase{"TimeOutOnStderr",
+                 {"lifter", "@", "--to", "1", "--timeout", "0.3"},
+                 kLongLifter,
+                 3,
+                 "timed out",
+                 {},
+                 "/dev/null"},
+        ExitCase{
+            "ResultOnStdout", {"lifter", "@", "--to", "1"}, kShortLifter, 0, "", {}, "/dev/null", "lifter in state"},
+        ExitCase{"StdoutFull",
+                 {"check", "@"},
+                 kShortLifter,
+                 74,
+                 "vorn-io: cannot write to standard output: No space left on device",
+                 {},
+                 "/dev/full",
+                 "description.yaml"},
+        ExitCase{"InfiniteTimeout", {"lifter", "@", "--to", "1", "--timeout", "inf"}, kShortLifter, 2, "--timeout"},
+        ExitCase{"InitialNotAState", {"lifter", "@", "--to", "1", "--initial", "2"}, kShortLifter, 2, "--initial"},
+        ExitCase{"UnknownCommand", {"lifts", "@"}, kShortLifter, 2, "lifts"},
+        ExitCase{"UnknownLogLevel", {"--log-level", "loud", "version"}, "", 2, "--log-level"},
+        // The library's log level: flag over the user's variable over the tool's default.
+        ExitCase{"Quiet", {"lifter", "@", "--to", "1", "-q"}, kShortLifter, 0, "lifter in state 1", {}, "", "[INFO]"},
+        ExitCase{
+            "NoProgress", {"lifter", "@", "--to", "1", "--no-progress"}, kShortLifter, 0, "[INFO]", {}, "", "progress"},
+        ExitCase{"UsersLevelHonoured",
+                 {"lifter", "@", "--to", "1"},
+                 kShortLifter,
+                 0,
+                 "lifter in state 1",
+                 {{"SPDLOG_LEVEL", "warning"}},
+                 "",
+                 "[INFO]"},
+        ExitCase{"FlagOverUsersLevel",
+                 {"lifter", "@", "--to", "1", "--log-level", "info"},
+                 kShortLifter,
+                 0,
+                 "[INFO] Get to target pos.",
+                 {{"SPDLOG_LEVEL", "warning"}}},
+        ExitCase{"LogLevelOff",
+                 {"--log-level", "off", "lifter", "@", "--to", "1"},
+                 kShortLifter,
+                 0,
+                 "lifter in state 1",
+                 {},
+                 "",
+                 "[INFO]"},
+        // The program run on the simulation gets the environment as the user gave it.
+        ExitCase{"SimProgramGetsUsersEnvironment",
+                 {"sim", "--", "env"},
+                 "",
+                 0,
+                 "SPDLOG_LEVEL=debug",
+                 {{"SPDLOG_LEVEL", "debug"}},
+                 "",
+                 "SPDLOG_STDOUT"}),
     [](const testing::TestParamInfo<ExitCase>& param) { return param.param.name; });
 
 TEST(ToolTest, ProgressOffATerminalIsPlainLines) {
@@ -177,6 +247,32 @@ TEST(ToolTest, ProgressOnATerminalIsABarBelowTheLogLines) {
   EXPECT_THAT(tool.output(), testing::ContainsRegex("\r\033\\[K +[0-9]+ \\[INFO\\] set pos -1\\.00, current pos"));
   EXPECT_THAT(tool.output(), HasSubstr("[INFO] Get to target pos."));
   EXPECT_THAT(tool.output(), Not(HasSubstr("vorn-io: progress  10%")));
+}
+
+TEST(ToolTest, ProgressBarFitsANarrowTerminal) {
+  Scratch scratch;
+  ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kShortLifter), "--to", "1"}, {}, true);
+  tool.Resize(40);
+  ASSERT_EQ(tool.Wait(), 0) << tool.output();
+  // The last bar drawn and the final one: whole, and narrower than the terminal.
+  const std::regex bar("\033\\[K(lifter \\[[#.]*\\] +[0-9]+%  about [0-9.]+ s left)");
+  std::string last;
+  for (auto it = std::sregex_iterator(tool.output().begin(), tool.output().end(), bar); it != std::sregex_iterator();
+       ++it) {
+    last = (*it)[1];
+  }
+  ASSERT_FALSE(last.empty()) << tool.output();
+  EXPECT_LT(last.size(), 40U) << last;
+  EXPECT_THAT(tool.output(), testing::ContainsRegex("lifter \\[#+\\] 100%"));
+  EXPECT_THAT(tool.output(), Not(testing::ContainsRegex("lifter \\[#{30}\\]")));
+}
+
+TEST(ToolTest, ProgressOnADumbTerminalIsPlainLines) {
+  Scratch scratch;
+  ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kShortLifter), "--to", "1"}, {{"TERM", "dumb"}}, true);
+  ASSERT_EQ(tool.Wait(), 0) << tool.output();
+  EXPECT_EQ(tool.output().find('\033'), std::string::npos) << "escape codes in: " << tool.output();
+  EXPECT_THAT(tool.output(), HasSubstr("vorn-io: progress 100%"));
 }
 
 TEST(ToolTest, CheckFlagsWhatTheDeviceWouldSilentlyChange) {
