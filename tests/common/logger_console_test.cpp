@@ -13,7 +13,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "child_run.h"
+#include "child_process.h"
 
 namespace {
 
@@ -48,8 +48,11 @@ Env QuietWithout(const std::string& name) {
 }
 
 std::string RunScript(const Env& env, const std::vector<std::string>& commands) {
-  const vorn_io_test::ChildOutput child = vorn_io_test::RunChild(VORN_IO_LOG_SCRIPT, commands, env);
-  EXPECT_TRUE(vorn_io_test::ExitedCleanly(child)) << "wait status " << child.wait_status;
+  vorn_io_test::ChildOptions options;
+  options.env = env;
+  options.dropped_prefixes = {"SPDLOG_"};
+  const vorn_io_test::ChildResult child = vorn_io_test::RunChild(VORN_IO_LOG_SCRIPT, commands, options);
+  EXPECT_EQ(child.code, 0) << child.err;
   return child.out;
 }
 

@@ -17,14 +17,44 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tool_process.h"
+#include "child_process.h"
 
 namespace {
 
 using testing::HasSubstr;
 using testing::Not;
-using vorn_io_test::RunTool;
-using vorn_io_test::ToolProcess;
+
+/// vorn-io in a child process, its standard output and standard error merged
+/// (and standard output sent to `stdout_to` where that is given), in an
+/// environment without any SPDLOG_* or VORN_MOTOR_SIM_* variable but `env`.
+class ToolProcess : public vorn_io_test::ChildProcess {
+ public:
+  using Env = vorn_io_test::Env;
+  ToolProcess(const std::vector<std::string>& args, const Env& env, bool on_terminal = false,
+              const std::vector<int>& ignored = {}, const std::string& stdout_to = {})
+      : ChildProcess(VORN_IO_TOOL, args, Options(env, on_terminal, ignored, stdout_to)) {}
+
+ private:
+  static vorn_io_test::ChildOptions Options(const Env& env, bool on_terminal, const std::vector<int>& ignored,
+                                            const std::string& stdout_to) {
+    vorn_io_test::ChildOptions options;
+    options.env = env;
+    options.dropped_prefixes = {"SPDLOG_", "VORN_MOTOR_SIM_"};
+    options.ignored = ignored;
+    options.merge_stderr = true;
+    options.on_terminal = on_terminal;
+    options.stdout_to = stdout_to;
+    return options;
+  }
+};
+
+/// Runs the tool to its end: the exit code and everything it printed.
+std::pair<int, std::string> RunTool(const std::vector<std::string>& args, const ToolProcess::Env& env = {},
+                                    const std::string& stdout_to = {}) {
+  ToolProcess tool(args, env, false, {}, stdout_to);
+  const int code = tool.Wait();
+  return {code, tool.output()};
+}
 
 const std::string kExamples = std::string(VORN_IO_SOURCE_DIR) + "/examples/";
 
