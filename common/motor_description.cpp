@@ -39,27 +39,29 @@ std::string Lowered(std::string text) {
 }
 
 /// The vendor: a missing, unknown or empty description gives no motor.
-void ReadVendor(const detail::KeyMap& map, MotorReading& reading) {
+/// Returns whether the allocation reads on: it does once a vendor is named,
+/// whichever it is.
+bool ReadVendor(const detail::KeyMap& map, MotorReading& reading) {
   KeyAccount entry;
   entry.key = key::kVendor.name;
   if (map.node().IsNull()) {
     entry.origin = KeyOrigin::kMissing;
     entry.detail = "the description is empty: no motor, the lifter refuses every move";
     reading.account.keys.push_back(std::move(entry));
-    return;
+    return false;
   }
   detail::KeyRead read = detail::ReadKey(map, key::kVendor, detail::WhenAbsent::kKeepDefault);
   if (read.error) {
     reading.error = read.error;
     reading.account.keys.push_back(std::move(read.entry));
-    return;
+    return false;
   }
   entry = std::move(read.entry);
   if (!read.value) {
     entry.origin = KeyOrigin::kMissing;
     entry.detail = "no vendor: no motor, the lifter refuses every move";
     reading.account.keys.push_back(std::move(entry));
-    return;
+    return false;
   }
   MotorSettings& settings = reading.settings;
   settings.vendor_name = Lowered(std::get<std::string>(*read.value));
@@ -74,6 +76,7 @@ void ReadVendor(const detail::KeyMap& map, MotorReading& reading) {
                                detail::DescribeNode(map.node()[key::kVendor.name]));
   }
   reading.account.keys.push_back(std::move(entry));
+  return true;
 }
 
 }  // namespace
@@ -86,14 +89,13 @@ MotorReading ReadMotorKeys(const YAML::Node& node, const std::vector<std::string
   if (!node.IsNull() && !Subscriptable(map, key::kVendor.name, reading.error, reading.account)) {
     return reading;
   }
-  ReadVendor(map, reading);
-  if (reading.error) {
-    return reading;  // the allocation stops at the vendor
-  }
+  // The keys every motor has are read once a vendor is named, even one no
+  // motor is made for; a vendor's own keys only for its motor.
+  const bool named = ReadVendor(map, reading);
   const char* vendor = kVendorNames[static_cast<int>(reading.settings.vendor)];
   for (const Row<MotorSettings>& row : kRows) {
-    const bool for_this_motor = *vendor != '\0' && (*row.key->vendor == '\0' || std::string(row.key->vendor) == vendor);
-    if (for_this_motor) {
+    const bool read = named && (*row.key->vendor == '\0' || std::string(row.key->vendor) == vendor);
+    if (read) {
       DescriptionAccount own;
       ReadRow(map, row, WhenAbsent::kKeepDefault, reading.settings, reading.error, own);
       const bool shown =
