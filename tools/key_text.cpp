@@ -82,23 +82,6 @@ const char* TypeName(Type type) {
   return "";
 }
 
-const char* TypeArticle(Type type) {
-  switch (type) {
-    case Type::kInt:
-      return "an integer";
-    case Type::kUnsigned:
-      return "an unsigned integer";
-    case Type::kFloat:
-    case Type::kDouble:
-      return "a number";
-    case Type::kBool:
-      return "a boolean";
-    case Type::kString:
-      return "a string";
-  }
-  return "";
-}
-
 std::string AbsentText(const ConfigKey& key) {
   switch (key.when_absent) {
     case Absent::kDefault:

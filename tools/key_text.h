@@ -4,15 +4,12 @@
 
 #include "vorn_io/config_keys.h"
 
-// How the key tables read in words: for `vorn-io check`, `vorn-io keys` and
-// the configuration reference in README.md, which is generated from them.
+// How the key tables read in words: for `vorn-io keys` and the configuration
+// reference in README.md, which is generated from them.
 namespace vorn_io::tool {
 
 /// "int", "unsigned int", "float", "double", "bool", "string".
 const char* TypeName(keys::Type type);
-
-/// "an integer", "a number", ... as in "the file has "fast", which is not a number".
-const char* TypeArticle(keys::Type type);
 
 /// What an absent key gives, e.g. "450", "false", "empty", "error: the load stops".
 std::string AbsentText(const keys::ConfigKey& key);
