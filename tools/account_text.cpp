@@ -46,7 +46,7 @@ void PrintNotes(const std::string& file, const DescriptionAccount& account) {
     }
   }
   if (any) {
-    fmt::print(stderr, "vorn-io: note: `vorn-io check {}` explains every key\n", file);
+    fmt::print(stderr, "vorn-io: note: `vorn-io check {}` explains every key\n", file == "<stdin>" ? "-" : file);
   }
 }
 

@@ -333,6 +333,8 @@ struct CheckCase {
   const char* stdin_text = nullptr;
 };
 
+void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
+
 class CheckTest : public testing::TestWithParam<CheckCase> {};
 
 TEST_P(CheckTest, PrintsTheReadersAccount) {
@@ -384,16 +386,16 @@ INSTANTIATE_TEST_SUITE_P(
                   "",
                   1,
                   {R"(! speed +3\.14 +fallback: .*a\.yaml:2:1\])", R"(! freq +10 +replaced: .*a\.yaml:3:1\])",
-                   R"(! maxpos +480 +replaced: .*a\.yaml:4:1\])", R"(! maxpso +- +unknown: .*"maxpos".*a\.yaml:5:1\])",
+                   R"(! maxpos +480 +replaced: .*a\.yaml:4:1\])", R"(! maxpso +- +unknown.*"maxpos".*a\.yaml:5:1\])",
                    "\n  kp +12 +file  \\[.*a\\.yaml:6:1\\]", "a\\.yaml: 4 flagged \\(marked !\\)"}},
-        CheckCase{"GripperFallbacksAndStrayRootKeys",
-                  {"@a"},
-                  "gripper:\n  id: 1\n  dev_name:\n  baudrate: -9600\n  torque_hgh: 5\ngrip: 1\n",
-                  "",
-                  1,
-                  {R"(! baudrate +115200 +fallback: )", R"(! torque_hgh +- +unknown: .*"torque_high")",
-                   R"(a\.yaml: gripper file, file root.*! grip +- +unknown: .*a\.yaml:6:1\])",
-                   "\n  inverse +true +default\n"}},
+        CheckCase{
+            "GripperFallbacksAndStrayRootKeys",
+            {"@a"},
+            "gripper:\n  id: 1\n  dev_name:\n  baudrate: -9600\n  torque_hgh: 5\ngrip: 1\n",
+            "",
+            1,
+            {R"(! baudrate +115200 +fallback: )", R"(! torque_hgh +- +unknown.*"torque_high")",
+             R"(a\.yaml: gripper file, file root.*! grip +- +unknown.*a\.yaml:6:1\])", "\n  inverse +true +default\n"}},
         CheckCase{"DuplicateKeyWithItsPlace",
                   {"@a"},
                   "vendor: damiao\nid: 1\nid: 2\n",
