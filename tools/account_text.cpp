@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "tools/exit_codes.h"
+#include "tools/load.h"
 
 namespace vorn_io::tool {
 
@@ -46,7 +47,7 @@ void PrintNotes(const std::string& file, const DescriptionAccount& account) {
     }
   }
   if (any) {
-    fmt::print(stderr, "vorn-io: note: `vorn-io check {}` explains every key\n", file == "<stdin>" ? "-" : file);
+    fmt::print(stderr, "vorn-io: note: `vorn-io check {}` explains every key\n", file == FileName("-") ? "-" : file);
   }
 }
 

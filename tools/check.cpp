@@ -40,7 +40,7 @@ std::vector<CheckedDescription> CheckSelection(const Selection& selection, const
 }
 
 CheckedFile CheckFile(const std::string& path, const Selector& selector) {
-  CheckedFile file{path == "-" ? std::string("<stdin>") : path, {}, {}, Result::kClean};
+  CheckedFile file{FileName(path), {}, {}, Result::kClean};
   try {
     const DescriptionFile description = LoadDescription(path);
     file.descriptions = CheckSelection(Select(description, selector, std::nullopt), description.name);

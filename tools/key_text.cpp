@@ -111,11 +111,6 @@ std::string KeysMarkdown() {
     }
     text += "\n";
   }
-  text +=
-      "Replaced by the lifter, with an error line: a `freq` of 0 by 10, a `freq` above 1000 by 1000, a `maxpos` "
-      "that is not finite by 450, a "
-      "`speed` that is 0 or not finite by 3.14. A negative `maxpos` counts as its magnitude, and a `maxpos` above "
-      "480 becomes 480.\n";
   return text;
 }
 

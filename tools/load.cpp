@@ -96,10 +96,12 @@ DescriptionKind ResolveKind(const YAML::Node& node, const Selector& selector, st
 
 }  // namespace
 
+std::string FileName(const std::string& path) { return path == "-" ? std::string("<stdin>") : path; }
+
 DescriptionFile LoadDescription(const std::string& path) {
   // Read once: a FIFO, a process substitution (`<(cat file)`) or standard
   // input gives its text to one reader only, and the device is built from it.
-  DescriptionFile file{path == "-" ? std::string("<stdin>") : path, {}};
+  DescriptionFile file{FileName(path), {}};
   const std::string text = ReadOnce(path, file.name);
   try {
     file.root = YAML::Load(text);

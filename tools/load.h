@@ -17,6 +17,9 @@ class ConfigError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+/// How messages name the file at `path`: itself, or "<stdin>" for "-".
+std::string FileName(const std::string& path);
+
 /// A description file as it was read once.
 struct DescriptionFile {
   std::string name;  ///< the path, or "<stdin>" for "-"

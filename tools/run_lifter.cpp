@@ -67,10 +67,9 @@ int RunLifter(const MoveRequest& request) {
     }
     session.Adopt(std::move(lifter), reading.motor.settings.vendor != MotorVendor::kNone ? "motor parked and disabled"
                                                                                          : "lifter released");
-  } catch (const YAML::Exception& error) {
-    fmt::print(stderr, "vorn-io: {}: {}\n", file.name, error.what());
-    return session.Finish(kBadConfig);
   } catch (const std::exception& error) {
+    // The reading has reported every key the lifter cannot be built from;
+    // this is the motor's own refusal.
     fmt::print(stderr, "vorn-io: {}: cannot build the lifter: {}\n", file.name, error.what());
     return session.Finish(kBadConfig);
   }
