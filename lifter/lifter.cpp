@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <exception>
 
 #include "lifter/lifter_settings.h"
 #include "vorn_io/config_keys.h"
+#include "vorn_io/description.h"
 #include "vorn_io/logger.h"
 #include "vorn_motor/common/motor_factory.h"
 
@@ -61,13 +63,20 @@ void DisableQuietly(MotorInterface& motor) noexcept {
 UpdownLifter::UpdownLifter(const YAML::Node& node) {
   initParameter();
 
-  vorn_io::lifter::Settings settings;
-  settings.maxpos = maxpos;
-  settings.freq = freq;
-  settings.speed = speed;
-  vorn_io::lifter::ReadSettings(node, settings);
-  settings.maxpos = vorn_io::lifter::NormaliseMaxpos(settings.maxpos);
-  vorn_io::lifter::ReplaceUnusable(settings);
+  const vorn_io::LifterReading reading = vorn_io::ReadLifterDescription(node);
+  if (reading.error) {
+    std::rethrow_exception(reading.error);
+  }
+  const vorn_io::LifterSettings& settings = reading.settings;
+  if (reading.unusable_freq) {
+    LOG_ERROR("Invalid freq: {}, use {}\r\n", *reading.unusable_freq, settings.freq);
+  }
+  if (reading.unusable_maxpos) {
+    LOG_ERROR("Invalid maxpos: {}, use {:.2f}\r\n", *reading.unusable_maxpos, settings.maxpos);
+  }
+  if (reading.unusable_speed) {
+    LOG_ERROR("Invalid speed: {}, use {}\r\n", *reading.unusable_speed, settings.speed);
+  }
   maxpos = settings.maxpos;
   freq = settings.freq;
   speed = settings.speed;

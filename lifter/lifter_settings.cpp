@@ -1,80 +1,122 @@
 #include "lifter/lifter_settings.h"
 
 #include <cmath>
+#include <iterator>
 #include <limits>
 
-#include "vorn_io/config_keys.h"
-#include "vorn_io/logger.h"
+#include <fmt/format.h>
 
-namespace vorn_io::lifter {
+#include "common/description_readers.h"
+#include "common/key_reading.h"
+#include "vorn_io/config_keys.h"
+
+namespace vorn_io {
 namespace {
 
-namespace key = vorn_io::keys::lifter;
-using vorn_io::keys::FallbackOf;
+namespace key = keys::lifter;
+using detail::Row;
+using keys::FallbackOf;
 
 constexpr float kMaxposCap = 480.0F;
 
-}  // namespace
+// "id", "dev_name", "mode" and "master_id" have no fallback and come first:
+// a value that does not convert is a broken description, and the lifter
+// raises yaml-cpp's error before it reads anything else.
+constexpr Row<LifterSettings> kRows[] = {
+    {&key::kId, &LifterSettings::id},         {&key::kDevName, &LifterSettings::dev_name},
+    {&key::kMode, &LifterSettings::mode},     {&key::kMasterId, &LifterSettings::master_id},
+    {&key::kMaxpos, &LifterSettings::maxpos}, {&key::kFreq, &LifterSettings::freq},
+    {&key::kSpeed, &LifterSettings::speed},
+};
+static_assert(detail::AllHold(kRows), "a lifter key's type differs from its member's");
+static_assert(std::size(kRows) == std::size(key::kAll), "every lifter key has a row");
 
-void ReadSettings(const YAML::Node& node, Settings& settings) {
-  // "id", "dev_name", "mode" and "master_id" have no fallback: a value that
-  // does not convert is a broken description and raises yaml-cpp's error.
-  if (node[key::kId.name]) {
-    settings.id = node[key::kId.name].as<int>();
-  }
-  if (node[key::kDevName.name]) {
-    settings.dev_name = node[key::kDevName.name].as<std::string>();
-  }
-  if (node[key::kMode.name]) {
-    settings.mode = node[key::kMode.name].as<int>();
-  }
-  if (node[key::kMasterId.name]) {
-    settings.master_id = node[key::kMasterId.name].as<int>();
-  }
-  if (node[key::kMaxpos.name]) {
-    settings.maxpos = node[key::kMaxpos.name].as<float>(FallbackOf<float>(key::kMaxpos));
-  }
-  if (node[key::kFreq.name]) {
-    settings.freq = node[key::kFreq.name].as<unsigned int>(FallbackOf<unsigned int>(key::kFreq));
-  }
-  // An absent "speed" keeps the default; only an unreadable one gives the fallback.
-  if (node[key::kSpeed.name]) {
-    settings.speed = node[key::kSpeed.name].as<float>(FallbackOf<float>(key::kSpeed));
+std::string Text(float value) { return fmt::format("{}", value); }
+
+/// A negative travel counts as its magnitude; otherwise it is capped at 480.
+void NormaliseMaxpos(LifterSettings& settings, KeyAccount& entry) {
+  if (settings.maxpos < 0.0F) {
+    settings.maxpos = -settings.maxpos;
+    detail::MarkReplaced(entry, Text(settings.maxpos), "a negative travel counts as its magnitude");
+  } else if (settings.maxpos > kMaxposCap) {
+    settings.maxpos = kMaxposCap;
+    detail::MarkReplaced(entry, Text(settings.maxpos), "the travel is at most 480");
   }
 }
 
-float NormaliseMaxpos(float maxpos) {
-  if (maxpos < 0.0F) {
-    return -maxpos;
-  }
-  return maxpos > kMaxposCap ? kMaxposCap : maxpos;
-}
-
-void ReplaceUnusable(Settings& settings) {
+/// Replaces the values that would start a move that never ends (a zero
+/// frequency, a travel or speed that is not a finite number, a zero speed)
+/// by their fallbacks, and a frequency above `kMaxFreq` by `kMaxFreq`.
+void ReplaceUnusable(LifterReading& reading) {
+  LifterSettings& settings = reading.settings;
+  KeyAccount& freq = detail::EntryOf(reading.account, key::kFreq.name);
   // 1000 / freq ms is the tick period: a zero would divide by zero.
   if (settings.freq == 0) {
+    reading.unusable_freq = settings.freq;
     settings.freq = FallbackOf<unsigned int>(key::kFreq);
-    LOG_ERROR("Invalid freq: 0, use {}\r\n", settings.freq);
+    detail::MarkReplaced(freq, std::to_string(settings.freq), "a frequency of 0 gives no tick period");
   }
-  if (settings.freq > kMaxFreq) {
-    const unsigned int given = settings.freq;
-    settings.freq = kMaxFreq;
-    LOG_ERROR("Invalid freq: {}, use {}\r\n", given, settings.freq);
+  if (settings.freq > lifter::kMaxFreq) {
+    reading.unusable_freq = settings.freq;
+    settings.freq = lifter::kMaxFreq;
+    detail::MarkReplaced(freq, std::to_string(settings.freq), "the lifter ticks at most once a millisecond");
   }
   // The move ends when the ramp passes maxpos, which never happens for NaN or infinity.
   if (!std::isfinite(settings.maxpos)) {
-    const float given = settings.maxpos;
+    reading.unusable_maxpos = settings.maxpos;
     settings.maxpos = FallbackOf<float>(key::kMaxpos);
-    LOG_ERROR("Invalid maxpos: {}, use {:.2f}\r\n", given, settings.maxpos);
+    detail::MarkReplaced(detail::EntryOf(reading.account, key::kMaxpos.name), Text(settings.maxpos),
+                         "a travel that is not finite would never end the move");
   }
   // A zero or NaN speed never advances the ramp. A negative one reverses the
   // direction of both moves; it is kept as configured.
+  KeyAccount& speed = detail::EntryOf(reading.account, key::kSpeed.name);
   if (settings.speed == 0.0F || !std::isfinite(settings.speed)) {
-    const float given = settings.speed;
+    reading.unusable_speed = settings.speed;
     settings.speed = FallbackOf<float>(key::kSpeed);
-    LOG_ERROR("Invalid speed: {}, use {}\r\n", given, settings.speed);
+    detail::MarkReplaced(speed, Text(settings.speed), "a speed that is 0 or not finite would never end the move");
+  } else if (settings.speed < 0.0F) {
+    detail::MarkSuspect(speed,
+                        "a negative speed reverses both moves: status 0 ramps in the motor's negative direction, "
+                        "status 1 in its positive one");
   }
 }
+
+/// "speed" has two defaults; says which one applied.
+void NameTheSpeedDefault(KeyAccount& speed) {
+  const std::string absent = Text(keys::AbsentValueOf<float>(key::kSpeed));
+  const std::string unreadable = Text(FallbackOf<float>(key::kSpeed));
+  if (speed.origin == KeyOrigin::kDefault) {
+    speed.detail =
+        fmt::format("absent: the default for an absent speed, {} (an unreadable one gives {})", absent, unreadable);
+  } else if (speed.origin == KeyOrigin::kFallback) {
+    speed.detail += fmt::format(" (an absent speed gives {})", absent);
+  }
+}
+
+/// Ticks from the command to the end of the move, counted as the lifter
+/// ramps: in single precision, up to where the closed form is as good.
+unsigned long long MoveTicks(const LifterSettings& settings) {
+  const float step = lifter::StepOf(settings.speed, settings.freq, true);
+  if (!lifter::RampEnds(step, settings.maxpos)) {
+    return 0;
+  }
+  constexpr unsigned long long kCountedTicks = 10'000'000ULL;
+  float position = 0.0F;
+  for (unsigned long long tick = 1; tick <= kCountedTicks; ++tick) {
+    position += step;
+    if (std::fabs(position) > settings.maxpos) {
+      return tick;
+    }
+  }
+  return static_cast<unsigned long long>(
+             std::floor(static_cast<double>(settings.maxpos) / static_cast<double>(std::fabs(step)))) +
+         1;
+}
+
+}  // namespace
+
+namespace lifter {
 
 std::chrono::duration<double, std::milli> TickPeriod(unsigned int freq) {
   return std::chrono::duration<double, std::milli>(1000.0 / static_cast<double>(freq));
@@ -96,4 +138,43 @@ bool RampEnds(float step, float maxpos) {
   return magnitude > spacing / 2.0F;
 }
 
-}  // namespace vorn_io::lifter
+}  // namespace lifter
+
+LifterReading ReadLifterDescription(const YAML::Node& node) {
+  LifterReading reading;
+  const detail::KeyMap map(node);
+  if (!detail::Subscriptable(map, key::kId.name, reading.error, reading.account)) {
+    return reading;
+  }
+  detail::ReadRows(map, kRows, detail::WhenAbsent::kKeepDefault, reading.settings, reading.error, reading.account);
+  NormaliseMaxpos(reading.settings, detail::EntryOf(reading.account, key::kMaxpos.name));
+  ReplaceUnusable(reading);
+  NameTheSpeedDefault(detail::EntryOf(reading.account, key::kSpeed.name));
+
+  const LifterSettings& settings = reading.settings;
+  reading.tick_period_ms = lifter::TickPeriod(settings.freq).count();
+  reading.move_ticks = MoveTicks(settings);
+  if (reading.move_ticks == 0) {
+    KeyAccount stuck;
+    stuck.key = "speed/freq";
+    stuck.origin = KeyOrigin::kMissing;
+    stuck.detail = fmt::format(
+        "a step of {} per tick (speed / freq) is lost in the rounding before the ramp covers {}; the lifter refuses "
+        "every move",
+        lifter::StepOf(settings.speed, settings.freq, true), settings.maxpos);
+    reading.account.keys.push_back(std::move(stuck));
+  }
+
+  const std::vector<std::string> own = detail::NamesOf(kRows);
+  reading.motor = detail::ReadMotorKeys(node, own);
+  reading.account.keys.insert(reading.account.keys.end(), reading.motor.account.keys.begin(),
+                              reading.motor.account.keys.end());
+  std::vector<std::string> known = own;
+  for (std::string& name : detail::MotorKeyNames()) {
+    known.push_back(std::move(name));
+  }
+  detail::AccountForStrayKeys(map, known, "no device reads this key; it is ignored", reading.account);
+  return reading;
+}
+
+}  // namespace vorn_io

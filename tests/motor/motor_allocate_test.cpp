@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
+#include "vorn_io/description.h"
 #include "vorn_motor/common/motor_factory.h"
 #include "vorn_motor_sim/sim_control.h"
 
@@ -41,6 +42,31 @@ vorn_motor_sim::Call Construction(const std::string& dev_name, const std::string
   const std::vector<vorn_motor_sim::Call> calls = vorn_motor_sim::Calls(dev_name, kind);
   EXPECT_EQ(calls.size(), 1U) << dev_name;
   return calls.empty() ? vorn_motor_sim::Call{} : calls.front();
+}
+
+/// The constructor arguments the motor reader's settings stand for, as the
+/// stand-in journals them: MotorAllocate writes the motor keys out on its
+/// own, and the reader must read them the same.
+std::vector<double> ArgumentsOf(const vorn_io::MotorSettings& motor) {
+  const auto bits = [](int value) { return static_cast<double>(static_cast<unsigned int>(value)); };
+  if (motor.vendor == vorn_io::MotorVendor::kDamiao) {
+    return {static_cast<double>(motor.motor_model),
+            bits(motor.id),
+            bits(motor.mode),
+            bits(motor.master_id),
+            motor.inverse ? 1.0 : 0.0,
+            motor.kp,
+            motor.kd};
+  }
+  return {bits(motor.id), bits(motor.baudrate), motor.inverse ? 1.0 : 0.0};
+}
+
+std::string WhatOf(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& thrown) {
+    return thrown.what();
+  }
 }
 
 class MotorAllocateTest : public testing::Test {
@@ -87,6 +113,12 @@ TEST_F(MotorAllocateTest, PassesTheDescribedArgumentsToTheConstructor) {
     const vorn_motor_sim::Call call = Construction(c.dev_name, c.kind);
     EXPECT_THAT(call.args, ElementsAreArray(c.args));
     EXPECT_EQ(call.text, c.dev_name);
+
+    const vorn_io::MotorReading reading = vorn_io::ReadMotorDescription(YAML::Load(c.yaml));
+    EXPECT_FALSE(reading.error);
+    EXPECT_THAT(ArgumentsOf(reading.settings), ElementsAreArray(call.args));
+    EXPECT_EQ(reading.settings.dev_name, call.text);
+    EXPECT_EQ(reading.settings.vendor == vorn_io::MotorVendor::kDamiao, std::string(c.kind) == "damiaoMotor");
   }
 }
 
@@ -105,6 +137,9 @@ TEST_F(MotorAllocateTest, GivesNoMotorForAnotherVendorOrANullOne) {
     const Allocation allocation = Allocate(yaml);
     EXPECT_EQ(allocation.motor, nullptr);
     EXPECT_THAT(allocation.log, HasSubstr(std::string("[INFO] Allocate Motor: ") + logged + "\n"));
+    const vorn_io::MotorReading reading = vorn_io::ReadMotorDescription(YAML::Load(yaml));
+    EXPECT_EQ(reading.settings.vendor, vorn_io::MotorVendor::kNone);
+    EXPECT_EQ(reading.settings.vendor_name, logged);
     // Nothing beyond the vendor line: no motor line, no constructor call.
     EXPECT_THAT(allocation.log, Not(HasSubstr("id: ")));
   }
@@ -142,16 +177,29 @@ TEST_F(MotorAllocateTest, PrintsIdsInHexadecimal) {
 TEST_F(MotorAllocateTest, KeysWithoutFallbackThrowOnUnreadableValues) {
   const std::size_t live = vorn_motor_sim::LiveMotors();
   for (const char* yaml : {
-           "{vendor: damiao, id: abc, dev_name: x-bad}", "{vendor: feetech, id: 1.5, dev_name: x-bad}",
-           "{vendor: damiao, id: , dev_name: x-bad}", "{vendor: damiao, mode: fast, dev_name: x-bad}",
+           "{vendor: damiao, id: abc, dev_name: x-bad}",
+           "{vendor: feetech, id: 1.5, dev_name: x-bad}",
+           "{vendor: damiao, id: , dev_name: x-bad}",
+           "{vendor: damiao, mode: fast, dev_name: x-bad}",
            "{vendor: damiao, master_id: x, dev_name: x-bad}",
            "{vendor: servo, id: abc, dev_name: x-bad}",  // read before the vendor is looked at
+
+           "{vendor: [damiao], dev_name: x-bad}",
+           "{vendor: damiao, dev_name: [a, b]}",
        }) {
     SCOPED_TRACE(yaml);
-    EXPECT_THROW(Allocate(yaml), YAML::BadConversion);
+    std::string thrown;
+    try {
+      Allocate(yaml);
+    } catch (const YAML::BadConversion& error) {
+      thrown = error.what();
+    }
+    EXPECT_FALSE(thrown.empty());
+    // The reader keeps the very exception the allocation raises.
+    const vorn_io::MotorReading reading = vorn_io::ReadMotorDescription(YAML::Load(yaml));
+    ASSERT_TRUE(reading.error);
+    EXPECT_EQ(WhatOf(reading.error), thrown);
   }
-  EXPECT_THROW(Allocate("{vendor: [damiao], dev_name: x-bad}"), YAML::BadConversion);
-  EXPECT_THROW(Allocate("{vendor: damiao, dev_name: [a, b]}"), YAML::BadConversion);
   EXPECT_EQ(vorn_motor_sim::LiveMotors(), live);
   EXPECT_TRUE(vorn_motor_sim::Journal("x-bad").empty());
 }

@@ -6,7 +6,6 @@
 
 #include <yaml-cpp/yaml.h>
 
-#include "vorn_io/config_keys.h"
 #include "vorn_io/logger.h"
 #include "vorn_motor/damiao_motor.h"
 #include "vorn_motor/feetech_motor.h"
@@ -17,59 +16,60 @@
 /// Returns an empty pointer for a null node, a missing vendor or another
 /// vendor. yaml-cpp's exceptions for unconvertible keys without a fallback,
 /// and the motor constructors' exceptions, pass to the caller.
+///
+/// The motor-driver interface stands on its own, so the keys and their
+/// defaults are written out here; `vorn_io::ReadMotorDescription` reads the
+/// same keys from the library's key table, and a test keeps the two in
+/// agreement.
 inline std::shared_ptr<MotorInterface> MotorAllocate(const YAML::Node& node) {
-  namespace key = vorn_io::keys::motor;
-  using vorn_io::keys::AbsentValueOf;
-  using vorn_io::keys::FallbackOf;
-
   if (node.IsNull()) {
     return {};
   }
-  if (!node[key::kVendor.name]) {
+  if (!node["vendor"]) {
     LOG_ERROR("Must specify motor vendor name!!!\r\n");
     return {};
   }
-  std::string vendor = node[key::kVendor.name].as<std::string>();
+  std::string vendor = node["vendor"].as<std::string>();
   for (char& c : vendor) {
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
   LOG_INFO("Allocate Motor: {}", vendor);
 
-  int id = AbsentValueOf<int>(key::kId);
+  int id = 0;
   std::string dev_name;
-  bool inverse = AbsentValueOf<bool>(key::kInverse);
-  if (node[key::kId.name]) {
-    id = node[key::kId.name].as<int>();
+  bool inverse = false;
+  if (node["id"]) {
+    id = node["id"].as<int>();
   }
-  if (node[key::kDevName.name]) {
-    dev_name = node[key::kDevName.name].as<std::string>();
+  if (node["dev_name"]) {
+    dev_name = node["dev_name"].as<std::string>();
   }
-  if (node[key::kInverse.name]) {
-    inverse = node[key::kInverse.name].as<bool>(FallbackOf<bool>(key::kInverse));
+  if (node["inverse"]) {
+    inverse = node["inverse"].as<bool>(false);
   }
   // The ids travel to the motor with their bits unchanged.
   const auto unsigned_id = static_cast<unsigned int>(id);
 
   if (vendor == "damiao") {
-    int mode = AbsentValueOf<int>(key::kMode);
-    int master_id = AbsentValueOf<int>(key::kMasterId);
-    float kp = AbsentValueOf<float>(key::kKp);
-    float kd = AbsentValueOf<float>(key::kKd);
-    int motor_model = AbsentValueOf<int>(key::kMotorModel);
-    if (node[key::kMode.name]) {
-      mode = node[key::kMode.name].as<int>();
+    int mode = 0;
+    int master_id = 0;
+    float kp = 15.0F;
+    float kd = 1.0F;
+    int motor_model = 4340;
+    if (node["mode"]) {
+      mode = node["mode"].as<int>();
     }
-    if (node[key::kMasterId.name]) {
-      master_id = node[key::kMasterId.name].as<int>();
+    if (node["master_id"]) {
+      master_id = node["master_id"].as<int>();
     }
-    if (node[key::kKp.name]) {
-      kp = node[key::kKp.name].as<float>(FallbackOf<float>(key::kKp));
+    if (node["kp"]) {
+      kp = node["kp"].as<float>(15.0F);
     }
-    if (node[key::kKd.name]) {
-      kd = node[key::kKd.name].as<float>(FallbackOf<float>(key::kKd));
+    if (node["kd"]) {
+      kd = node["kd"].as<float>(1.0F);
     }
-    if (node[key::kMotorModel.name]) {
-      motor_model = node[key::kMotorModel.name].as<int>(FallbackOf<int>(key::kMotorModel));
+    if (node["motor_model"]) {
+      motor_model = node["motor_model"].as<int>(4340);
     }
     const auto unsigned_master_id = static_cast<unsigned int>(master_id);
     LOG_INFO("id: {:#X}; master_id: {:#X}; mode: {}; strdev: {}, inverse: {}\r\n", unsigned_id, unsigned_master_id,
@@ -79,9 +79,9 @@ inline std::shared_ptr<MotorInterface> MotorAllocate(const YAML::Node& node) {
                                          dev_name, inverse, kp, kd);
   }
   if (vendor == "feetech") {
-    int baudrate = AbsentValueOf<int>(key::kBaudrate);
-    if (node[key::kBaudrate.name]) {
-      baudrate = node[key::kBaudrate.name].as<int>(FallbackOf<int>(key::kBaudrate));
+    int baudrate = 115200;
+    if (node["baudrate"]) {
+      baudrate = node["baudrate"].as<int>(115200);
     }
     LOG_INFO("id: {:#X}; baud: {}; device name: {}; inverse: {}\r\n", unsigned_id, baudrate, dev_name, inverse);
     return std::make_shared<feetechMotor>(unsigned_id, static_cast<unsigned int>(baudrate), dev_name, inverse);
