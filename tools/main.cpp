@@ -227,7 +227,7 @@ int Main(int argc, char** argv) {
       return CheckedOutput(vorn_io::tool::kDone);
     }
     if (keys->parsed()) {
-      fmt::print("{}", options.markdown ? vorn_io::tool::KeysMarkdown() : vorn_io::tool::KeysPlain());
+      fmt::print("{}", vorn_io::tool::KeysText(options.markdown));
       return CheckedOutput(vorn_io::tool::kDone);
     }
     if (check->parsed()) {

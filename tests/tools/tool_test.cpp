@@ -119,6 +119,8 @@ struct ExitCase {
   const char* never = nullptr;  // nor may this appear
 };
 
+void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
+
 class ExitCodeTest : public testing::TestWithParam<ExitCase> {};
 
 TEST_P(ExitCodeTest, EachOutcomeHasItsCode) {
