@@ -11,7 +11,6 @@
 #include <vector>
 
 #include <fmt/format.h>
-#include <yaml-cpp/yaml.h>
 #include <CLI/CLI.hpp>
 
 #include "tools/check.h"
@@ -249,10 +248,6 @@ int Main(int argc, char** argv) {
   } catch (const vorn_io::tool::ConfigError& error) {
     std::fflush(stdout);
     fmt::print(stderr, "vorn-io: {}\n", error.what());
-    return vorn_io::tool::kBadConfig;
-  } catch (const YAML::Exception& error) {
-    std::fflush(stdout);
-    fmt::print(stderr, "vorn-io: {}: {}\n", options.file, error.what());
     return vorn_io::tool::kBadConfig;
   } catch (const std::exception& error) {
     std::fflush(stdout);
