@@ -53,7 +53,7 @@ bool ReadRoot(const YAML::Node& root, const std::vector<std::string>& known, Gri
 /// The sections of a motor file, in file order, each number once.
 std::vector<unsigned int> MotorSections(const YAML::Node& root) {
   std::vector<unsigned int> sections;
-  if (!root.IsMap()) {
+  if (!root.IsDefined() || !root.IsMap()) {
     return sections;
   }
   for (const auto& entry : root) {
@@ -65,7 +65,7 @@ std::vector<unsigned int> MotorSections(const YAML::Node& root) {
   return sections;
 }
 
-bool HasKey(const YAML::Node& root, const char* key) { return root.IsMap() && root[key]; }
+bool HasKey(const YAML::Node& root, const char* key) { return root.IsDefined() && root.IsMap() && root[key]; }
 
 }  // namespace
 
@@ -160,7 +160,8 @@ const char* KindName(DescriptionKind kind) {
 }
 
 std::optional<KindEvidence> TellDescriptionKind(const YAML::Node& root) {
-  if (!root.IsMap()) {
+  // An invalid node (a host's lookup of an absent key) is no map either.
+  if (!root.IsDefined() || !root.IsMap()) {
     return std::nullopt;
   }
   if (HasKey(root, gripper_key::kGripperFileRoot)) {

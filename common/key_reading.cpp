@@ -108,7 +108,7 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
 }  // namespace
 
 std::optional<TextPosition> KeyMap::PositionOf(const char* key) const {
-  if (!node_.IsMap()) {
+  if (!node_.IsDefined() || !node_.IsMap()) {
     return std::nullopt;
   }
   for (const auto& entry : node_) {
@@ -212,7 +212,7 @@ std::string DescribeNode(const YAML::Node& value) {
 
 void AccountForStrayKeys(const KeyMap& map, const std::vector<std::string>& known, const char* unknown_detail,
                          DescriptionAccount& account) {
-  if (!map.node().IsMap()) {
+  if (!map.node().IsDefined() || !map.node().IsMap()) {
     return;
   }
   std::vector<std::string> seen;

@@ -86,7 +86,7 @@ namespace detail {
 MotorReading ReadMotorKeys(const YAML::Node& node, const std::vector<std::string>& already_accounted) {
   MotorReading reading;
   const KeyMap map(node);
-  if (!node.IsNull() && !Subscriptable(map, key::kVendor.name, reading.error, reading.account)) {
+  if (!Subscriptable(map, key::kVendor.name, reading.error, reading.account)) {
     return reading;
   }
   // The keys every motor has are read once a vendor is named, even one no

@@ -4,9 +4,10 @@
 
 /// The configuration keys of every vorn_io device, in the order they are read.
 ///
-/// These tables are what the devices read their YAML with, and what
-/// `vorn-io check` explains a description with, so the two cannot disagree.
-/// A host may use them to validate or document its own robot descriptions.
+/// The description readers (vorn_io/description.h) read with these tables,
+/// the devices are built from what the readers read, and `vorn-io check`
+/// prints the readers' account: the three cannot disagree. A host may use
+/// the tables to document its own robot descriptions.
 namespace vorn_io::keys {
 
 /// How a key's value is converted (yaml-cpp's conversion of that type).

@@ -2,6 +2,7 @@
 
 // Everything a host program needs from vorn_io.
 #include "vorn_io/config_keys.h"
+#include "vorn_io/description.h"
 #include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_io/lifter.h"
 #include "vorn_io/logger.h"

@@ -201,4 +201,19 @@ TEST(DescriptionReaders, KindsAndSectionsOfFiles) {
   EXPECT_EQ(Entry(empty.root, "lifter").origin, KeyOrigin::kUnknown);
 }
 
+TEST(DescriptionReaders, NoReaderThrowsForAnInvalidOrScalarNode) {
+  const YAML::Node map = YAML::Load("{a: 1}");
+  // A const lookup of an absent key gives an invalid node, which yaml-cpp
+  // refuses to tell the type of.
+  const YAML::Node invalid = map["absent"];
+  for (const YAML::Node& node : {invalid, YAML::Load("42")}) {
+    EXPECT_TRUE(vorn_io::ReadLifterDescription(node).error);
+    EXPECT_TRUE(vorn_io::ReadMotorDescription(node).error);
+    EXPECT_TRUE(vorn_io::ReadGripperParameters(node).error);
+    EXPECT_TRUE(vorn_io::ReadGripperFile(node).sections.empty());
+    EXPECT_TRUE(vorn_io::ReadMotorFile(node).root.HasError());
+    EXPECT_FALSE(vorn_io::TellDescriptionKind(node));
+  }
+}
+
 }  // namespace

@@ -29,7 +29,7 @@ inline std::shared_ptr<MotorInterface> MotorAllocate(const YAML::Node& node) {
     LOG_ERROR("Must specify motor vendor name!!!\r\n");
     return {};
   }
-  std::string vendor = node["vendor"].as<std::string>();
+  auto vendor = node["vendor"].as<std::string>();
   for (char& c : vendor) {
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
