@@ -5,7 +5,8 @@
 namespace vorn_io::tool {
 namespace {
 
-using nlohmann::json;
+// In the order a person reads them: what, where, then the findings and the verdict.
+using json = nlohmann::ordered_json;
 
 json KeyJson(const KeyAccount& key) {
   json entry{{"key", key.key}, {"value", key.value}, {"origin", OriginName(key.origin)}, {"detail", key.detail}};
@@ -24,13 +25,13 @@ json DescriptionJson(const CheckedDescription& description) {
   json entry{{"kind", description.kind},
              {"where", description.where},
              {"device", description.device},
-             {"keys", std::move(keys)},
-             {"result", ResultName(description.result)}};
+             {"keys", std::move(keys)}};
   if (description.move) {
     entry["move"] = {{"ticks", description.move->ticks},
                      {"period_ms", description.move->period_ms},
                      {"seconds", description.move->seconds}};
   }
+  entry["result"] = ResultName(description.result);
   return entry;
 }
 
@@ -43,10 +44,12 @@ std::string JsonReport(const std::vector<CheckedFile>& files, Result overall) {
     for (const CheckedDescription& description : file.descriptions) {
       descriptions.push_back(DescriptionJson(description));
     }
-    json entry{{"file", file.name}, {"descriptions", std::move(descriptions)}, {"result", ResultName(file.result)}};
+    json entry{{"file", file.name}};
     if (!file.error.empty()) {
       entry["error"] = file.error;
     }
+    entry["descriptions"] = std::move(descriptions);
+    entry["result"] = ResultName(file.result);
     list.push_back(std::move(entry));
   }
   const json report{{"files", std::move(list)}, {"result", ResultName(overall)}};
