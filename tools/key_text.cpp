@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "vorn_io/config_keys.h"
+
 namespace vorn_io::tool {
 namespace {
 
@@ -62,8 +64,6 @@ std::string Escaped(const std::string& text) {
   return escaped;
 }
 
-}  // namespace
-
 const char* TypeName(Type type) {
   switch (type) {
     case Type::kInt:
@@ -78,23 +78,6 @@ const char* TypeName(Type type) {
       return "bool";
     case Type::kString:
       return "string";
-  }
-  return "";
-}
-
-const char* TypeArticle(Type type) {
-  switch (type) {
-    case Type::kInt:
-      return "an integer";
-    case Type::kUnsigned:
-      return "an unsigned integer";
-    case Type::kFloat:
-    case Type::kDouble:
-      return "a number";
-    case Type::kBool:
-      return "a boolean";
-    case Type::kString:
-      return "a string";
   }
   return "";
 }
@@ -115,37 +98,25 @@ std::string FallbackText(const ConfigKey& key) {
   return key.has_fallback ? ValueText(key.type, key.fallback) : std::string("error (yaml-cpp exception)");
 }
 
-std::string KeysMarkdown() {
-  std::string text;
-  for (const Table& table : Tables()) {
-    text += fmt::format("### {} keys\n\nRead by {}.\n\n", table.title, table.reader);
-    text += "| Key | Type | When absent | When unreadable | Vendor | Meaning |\n";
-    text += "|---|---|---|---|---|---|\n";
-    for (std::size_t i = 0; i < table.count; ++i) {
-      const ConfigKey& key = *table.keys[i];
-      text += fmt::format("| `{}` | {} | {} | {} | {} | {} |\n", key.name, TypeName(key.type), AbsentText(key),
-                          FallbackText(key), *key.vendor == '\0' ? "any" : key.vendor, Escaped(key.meaning));
-    }
-    text += "\n";
-  }
-  text +=
-      "Replaced by the lifter, with an error line: a `freq` of 0 by 10, a `freq` above 1000 by 1000, a `maxpos` "
-      "that is not finite by 450, a "
-      "`speed` that is 0 or not finite by 3.14. A negative `maxpos` counts as its magnitude, and a `maxpos` above "
-      "480 becomes 480.\n";
-  return text;
-}
+}  // namespace
 
-std::string KeysPlain() {
+std::string KeysText(bool markdown) {
+  // Cells of a Markdown table, or columns aligned for a terminal.
+  const char* row = markdown ? "| {} | {} | {} | {} | {} | {} |\n" : "  {:<12} {:<13} {:<22} {:<27} {:<8} {}\n";
   std::string text;
   for (const Table& table : Tables()) {
-    text += fmt::format("{} keys (read by {}):\n", table.title, table.reader);
-    text += fmt::format("  {:<12} {:<13} {:<22} {:<27} {:<8} {}\n", "key", "type", "when absent", "when unreadable",
-                        "vendor", "meaning");
+    if (markdown) {
+      text += fmt::format("### {} keys\n\nRead by {}.\n\n", table.title, table.reader);
+      text += "| Key | Type | When absent | When unreadable | Vendor | Meaning |\n|---|---|---|---|---|---|\n";
+    } else {
+      text += fmt::format("{} keys (read by {}):\n", table.title, table.reader);
+      text += fmt::format(fmt::runtime(row), "key", "type", "when absent", "when unreadable", "vendor", "meaning");
+    }
     for (std::size_t i = 0; i < table.count; ++i) {
       const ConfigKey& key = *table.keys[i];
-      text += fmt::format("  {:<12} {:<13} {:<22} {:<27} {:<8} {}\n", key.name, TypeName(key.type), AbsentText(key),
-                          FallbackText(key), *key.vendor == '\0' ? "any" : key.vendor, key.meaning);
+      text += fmt::format(fmt::runtime(row), markdown ? fmt::format("`{}`", key.name) : key.name, TypeName(key.type),
+                          AbsentText(key), FallbackText(key), *key.vendor == '\0' ? "any" : key.vendor,
+                          markdown ? Escaped(key.meaning) : std::string(key.meaning));
     }
     text += "\n";
   }

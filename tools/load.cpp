@@ -5,50 +5,52 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <limits>
 #include <system_error>
-#include <utility>
 
 #include <fmt/format.h>
-
-#include "vorn_io/config_keys.h"
 
 namespace vorn_io::tool {
 namespace {
 
-namespace gripper_keys = vorn_io::keys::gripper;
+std::string ErrnoText() { return std::error_code(errno, std::generic_category()).message(); }
 
-std::string KeyText(const YAML::Node& key) { return key.IsScalar() ? key.Scalar() : std::string("<non-scalar key>"); }
-
-/// The number of a "feetechmotor<N>" key, written as the library writes it:
-/// unsigned decimal without leading zeros.
-std::optional<unsigned> SectionNumber(const std::string& key) {
-  const std::string prefix = gripper_keys::kMotorSectionPrefix;
-  if (key.size() <= prefix.size() || key.compare(0, prefix.size(), prefix) != 0) {
-    return std::nullopt;
-  }
-  const std::string digits = key.substr(prefix.size());
-  if (digits.size() > 1 && digits[0] == '0') {
-    return std::nullopt;
-  }
-  unsigned long long number = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') {
-      return std::nullopt;
-    }
-    number = number * 10 + static_cast<unsigned>(c - '0');
-    if (number > std::numeric_limits<unsigned>::max()) {
-      return std::nullopt;
+/// Reads what `fd` gives until its end; false, with errno set, if it fails.
+bool ReadAll(int fd, std::string& text) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count > 0) {
+      text.append(buffer, static_cast<std::size_t>(count));
+    } else if (count == 0) {
+      return true;
+    } else if (errno != EINTR) {
+      return false;
     }
   }
-  return static_cast<unsigned>(number);
 }
 
-std::string SectionKey(unsigned motor) {
-  return std::string(gripper_keys::kMotorSectionPrefix) + std::to_string(motor);
+std::string ReadOnce(const std::string& path, const std::string& name) {
+  std::string text;
+  const int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    throw ConfigError(errno == EACCES ? fmt::format("{}: cannot be read: {}", name, ErrnoText())
+                                      : fmt::format("{}: {}", name, ErrnoText()));
+  }
+  struct stat info {};
+  const bool directory = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+  const bool read = !directory && ReadAll(fd, text);
+  const std::string failure = read ? std::string() : ErrnoText();
+  if (fd != STDIN_FILENO) {
+    close(fd);
+  }
+  if (directory) {
+    throw ConfigError(fmt::format("{}: is a directory, not a YAML file", name));
+  }
+  if (!read) {
+    throw ConfigError(fmt::format("{}: cannot be read: {}", name, failure));
+  }
+  return text;
 }
-
-bool HasKey(const YAML::Node& root, const char* key) { return root.IsMap() && root[key]; }
 
 // Nodes are handles: assigning one to another would overwrite the document,
 // so every step takes a fresh copy of the handle instead.
@@ -62,204 +64,84 @@ YAML::Node FollowPath(const YAML::Node& node, const std::string& path, std::size
   return end == path.size() ? child : FollowPath(child, path, end + 1, file);
 }
 
-Target MakeTarget(Kind kind, Layout layout, const YAML::Node& node, std::string where, unsigned motor = 0) {
-  return Target{kind, layout, node, std::move(where), motor};
-}
+Device DeviceOf(DescriptionKind kind) { return kind == DescriptionKind::kLifter ? Device::kLifter : Device::kGripper; }
 
-std::string ListSections(const std::vector<unsigned>& sections) {
-  std::string list;
-  for (const unsigned number : sections) {
-    list += (list.empty() ? "" : ", ") + std::to_string(number);
+const char* DeviceName(Device device) { return device == Device::kLifter ? "lifter" : "gripper"; }
+
+DescriptionKind ResolveKind(const YAML::Node& node, const Selector& selector, std::optional<Device> building,
+                            const std::string& name) {
+  const std::optional<KindEvidence> told = TellDescriptionKind(node);
+  if (building && !selector.as && told && DeviceOf(told->kind) != *building) {
+    const char* wanted = DeviceName(*building);
+    throw ConfigError(fmt::format(
+        "{}: looks like a {} description ({}), not a {} one; add --as {} to build a {} from it all the same", name,
+        DeviceName(DeviceOf(told->kind)), told->evidence, wanted, wanted, wanted));
   }
-  return list.empty() ? std::string("none") : list;
-}
-
-std::string SectionsText(const std::vector<unsigned>& sections) {
-  std::string list;
-  for (const unsigned number : sections) {
-    list += (list.empty() ? "" : ", ") + SectionKey(number);
-  }
-  return (sections.size() == 1 ? "section " : "sections ") + list;
-}
-
-Kind DetectKind(const YAML::Node& root, const std::string& path, const Selector& selector) {
-  if (selector.kind) {
-    return *selector.kind;
+  const std::optional<Device> device = selector.as ? selector.as : building;
+  if (device == Device::kLifter) {
+    return DescriptionKind::kLifter;
   }
   if (selector.motor) {
-    return Kind::kGripper;
+    return DescriptionKind::kMotorFile;
   }
-  if (selector.node_path) {
-    return Kind::kLifter;
+  if (device == Device::kGripper) {
+    return told && DeviceOf(told->kind) == Device::kGripper ? told->kind : DescriptionKind::kParameterMap;
   }
-  if (const std::optional<KindReading> reading = ReadKind(root, path, selector)) {
-    return reading->kind;
+  if (told) {
+    return told->kind;
   }
-  throw ConfigError(
-      fmt::format("{}: cannot tell what device this describes (no \"vendor\" key for a lifter, no \"gripper\" key or "
-                  "\"feetechmotor<N>\" section for a gripper); say which with --as lifter|gripper",
-                  path));
-}
-
-std::string ErrnoText() { return std::error_code(errno, std::generic_category()).message(); }
-
-/// Closes the descriptor it holds when it goes.
-class OpenFile {
- public:
-  explicit OpenFile(int fd) : fd_(fd) {}
-  ~OpenFile() { close(fd_); }
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-  OpenFile(OpenFile&&) = delete;
-  OpenFile& operator=(OpenFile&&) = delete;
-  [[nodiscard]] int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-/// Reads what `fd` gives until its end.
-std::string ReadAll(int fd, const std::string& path) {
-  std::string text;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count > 0) {
-      text.append(buffer, static_cast<std::size_t>(count));
-    } else if (count == 0) {
-      return text;
-    } else if (errno != EINTR) {
-      throw ConfigError(fmt::format("{}: cannot be read: {}", path, ErrnoText()));
-    }
-  }
+  throw ConfigError(fmt::format(
+      "{}: cannot tell what device this describes from its keys; say which with --as lifter|gripper", name));
 }
 
 }  // namespace
 
-YAML::Node LoadYamlFile(const std::string& path) {
-  // Opened and read once: a FIFO or a process substitution (`<(cat file)`)
-  // gives its text to one reader only, and the device is built from this one.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    throw ConfigError(errno == EACCES ? fmt::format("{}: cannot be read: {}", path, ErrnoText())
-                                      : fmt::format("{}: {}", path, ErrnoText()));
-  }
-  const OpenFile file(fd);
-  struct stat info {};
-  if (fstat(file.fd(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    throw ConfigError(fmt::format("{}: is a directory, not a YAML file", path));
-  }
-  const std::string text = ReadAll(file.fd(), path);
+std::string FileName(const std::string& path) { return path == "-" ? std::string("<stdin>") : path; }
+
+DescriptionFile LoadDescription(const std::string& path) {
+  // Read once: a FIFO, a process substitution (`<(cat file)`) or standard
+  // input gives its text to one reader only, and the device is built from it.
+  DescriptionFile file{FileName(path), {}};
+  const std::string text = ReadOnce(path, file.name);
   try {
-    return YAML::Load(text);
+    file.root = YAML::Load(text);
   } catch (const YAML::Exception& error) {
-    throw ConfigError(fmt::format("{}: {}", path, error.what()));
+    throw ConfigError(fmt::format("{}: {}", file.name, error.what()));
   }
+  return file;
 }
 
-std::optional<KindReading> ReadKind(const YAML::Node& root, const std::string& path, const Selector& selector) {
-  if (selector.node_path) {
-    // The map under --node is the device's own: a gripper's parameter map
-    // has no marker of its own, a lifter's has its motor's vendor.
-    if (HasKey(FollowPath(root, *selector.node_path, 0, path), vorn_io::keys::motor::kVendor.name)) {
-      return KindReading{Kind::kLifter, fmt::format("a \"{}\" key", vorn_io::keys::motor::kVendor.name)};
-    }
-    return std::nullopt;
-  }
-  if (HasKey(root, gripper_keys::kGripperFileRoot)) {
-    return KindReading{Kind::kGripper, fmt::format("a root key \"{}\"", gripper_keys::kGripperFileRoot)};
-  }
-  if (const std::vector<unsigned> sections = MotorSections(root); !sections.empty()) {
-    return KindReading{Kind::kGripper, SectionsText(sections)};
-  }
-  if (HasKey(root, vorn_io::keys::motor::kVendor.name)) {
-    return KindReading{Kind::kLifter, fmt::format("a \"{}\" key", vorn_io::keys::motor::kVendor.name)};
-  }
-  return std::nullopt;
+Selection Select(const DescriptionFile& file, const Selector& selector, std::optional<Device> building) {
+  Selection selection;
+  selection.node = selector.node_path ? FollowPath(file.root, *selector.node_path, 0, file.name) : file.root;
+  selection.where = selector.node_path ? "key " + *selector.node_path : std::string("root map");
+  selection.kind = ResolveKind(selection.node, selector, building, file.name);
+  selection.motor = selector.motor;
+  return selection;
 }
 
-std::vector<unsigned> MotorSections(const YAML::Node& root) {
-  std::vector<unsigned> sections;
-  if (!root.IsMap()) {
-    return sections;
+GripperDescription ReadGripperSelection(const Selection& selection, const std::string& file_name) {
+  GripperDescription description;
+  if (selection.kind == DescriptionKind::kParameterMap) {
+    description.parts.push_back({selection.where, selection.node, 0, ReadGripperParameters(selection.node)});
+    return description;
   }
-  for (const auto& entry : root) {
-    if (const auto number = SectionNumber(KeyText(entry.first))) {
-      sections.push_back(*number);
+  const bool motor_file = selection.kind == DescriptionKind::kMotorFile;
+  GripperFileReading file = motor_file ? ReadMotorFile(selection.node) : ReadGripperFile(selection.node);
+  description.root = std::move(file.root);
+  std::string numbers;
+  for (GripperSection& section : file.sections) {
+    numbers += (numbers.empty() ? "" : ", ") + std::to_string(section.motor);
+    if (!selection.motor || section.motor == *selection.motor) {
+      description.parts.push_back({(motor_file ? "section " : "key ") + section.key, selection.node[section.key],
+                                   section.motor, std::move(section.reading)});
     }
   }
-  return sections;
+  if (selection.motor && description.parts.empty()) {
+    throw ConfigError(fmt::format("{}: no section {} (motor sections in the file: {})", file_name,
+                                  MotorSectionKey(*selection.motor), numbers.empty() ? "none" : numbers));
+  }
+  return description;
 }
-
-std::vector<Target> SelectTargets(const YAML::Node& root, const std::string& path, const Selector& selector) {
-  const Kind kind = DetectKind(root, path, selector);
-  if (selector.node_path) {
-    return {MakeTarget(kind, kind == Kind::kLifter ? Layout::kLifterMap : Layout::kParameterMap,
-                       FollowPath(root, *selector.node_path, 0, path), "key " + *selector.node_path)};
-  }
-  if (kind == Kind::kLifter) {
-    return {MakeTarget(kind, Layout::kLifterMap, root, "root map")};
-  }
-  const std::vector<unsigned> sections = MotorSections(root);
-  if (selector.motor) {
-    const std::string key = SectionKey(*selector.motor);
-    if (!HasKey(root, key.c_str())) {
-      throw ConfigError(
-          fmt::format("{}: no section {} (motor sections in the file: {})", path, key, ListSections(sections)));
-    }
-    return {MakeTarget(kind, Layout::kMotorFile, root[key], "section " + key, *selector.motor)};
-  }
-  if (HasKey(root, gripper_keys::kGripperFileRoot)) {
-    return {MakeTarget(kind, Layout::kGripperFile, root[gripper_keys::kGripperFileRoot],
-                       std::string("key ") + gripper_keys::kGripperFileRoot)};
-  }
-  if (!sections.empty()) {
-    std::vector<Target> targets;
-    targets.reserve(sections.size());
-    for (const unsigned number : sections) {
-      targets.push_back(
-          MakeTarget(kind, Layout::kMotorFile, root[SectionKey(number)], "section " + SectionKey(number), number));
-    }
-    return targets;
-  }
-  return {MakeTarget(kind, Layout::kParameterMap, root, "root map")};
-}
-
-std::vector<Target> SelectTargetsFor(Kind kind, const YAML::Node& root, const std::string& path,
-                                     const Selector& selector) {
-  if (!selector.kind) {
-    if (const std::optional<KindReading> reading = ReadKind(root, path, selector); reading && reading->kind != kind) {
-      throw ConfigError(fmt::format(
-          "{}: looks like a {} description ({}), not a {} one; add --as {} to build a {} "
-          "from it all the same",
-          path, KindName(reading->kind), reading->evidence, KindName(kind), KindName(kind), KindName(kind)));
-    }
-  }
-  Selector as_kind = selector;
-  as_kind.kind = kind;
-  return SelectTargets(root, path, as_kind);
-}
-
-std::vector<std::string> StrayRootKeys(const YAML::Node& root, const std::vector<Target>& targets) {
-  std::vector<std::string> stray;
-  if (targets.empty() || !root.IsMap()) {
-    return stray;
-  }
-  const Layout layout = targets.front().layout;
-  if (layout != Layout::kGripperFile && layout != Layout::kMotorFile) {
-    return stray;
-  }
-  for (const auto& entry : root) {
-    const std::string key = KeyText(entry.first);
-    const bool read =
-        layout == Layout::kGripperFile ? key == gripper_keys::kGripperFileRoot : SectionNumber(key).has_value();
-    if (!read) {
-      stray.push_back(key);
-    }
-  }
-  return stray;
-}
-
-const char* KindName(Kind kind) { return kind == Kind::kLifter ? "lifter" : "gripper"; }
 
 }  // namespace vorn_io::tool

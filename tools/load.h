@@ -7,6 +7,8 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include "vorn_io/description.h"
+
 namespace vorn_io::tool {
 
 /// A description that cannot be read or used; the message names the file.
@@ -15,69 +17,60 @@ class ConfigError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// Reads a YAML file once (a FIFO or a process substitution too) and parses
-/// it. A missing file, a directory, an unreadable file or a syntax error
-/// becomes a `ConfigError` with a message a person can act on.
-YAML::Node LoadYamlFile(const std::string& path);
+/// How messages name the file at `path`: itself, or "<stdin>" for "-".
+std::string FileName(const std::string& path);
 
-enum class Kind { kLifter, kGripper };
-
-/// Where in the file the device's keys are, which decides the constructor
-/// the device is built with.
-enum class Layout {
-  kLifterMap,     ///< the root map, or the map under --node
-  kGripperFile,   ///< the parameter map under the root key "gripper"
-  kMotorFile,     ///< the parameter map under "feetechmotor<N>"
-  kParameterMap,  ///< a gripper parameter map at the root or under --node
+/// A description file as it was read once.
+struct DescriptionFile {
+  std::string name;  ///< the path, or "<stdin>" for "-"
+  YAML::Node root;
 };
 
-/// One device description inside a file.
-struct Target {
-  Kind kind = Kind::kLifter;
-  Layout layout = Layout::kLifterMap;
-  YAML::Node node;
-  /// How to name the place in messages: "root map", "key lifter", "section feetechmotor1".
-  std::string where;
-  /// The motor number of a motor-file section.
-  unsigned motor = 0;
-};
+/// Reads `path` once ("-": standard input; a FIFO or a process substitution
+/// too) and parses it. A missing file, a directory, an unreadable file or a
+/// syntax error becomes a `ConfigError` with a message a person can act on.
+DescriptionFile LoadDescription(const std::string& path);
+
+enum class Device { kLifter, kGripper };
 
 /// What the command line says about the description.
 struct Selector {
   std::optional<std::string> node_path;  ///< "a/b" selects root["a"]["b"]
+  std::optional<unsigned> motor;         ///< section feetechmotorN of a motor file
+  std::optional<Device> as;              ///< --as: the device, whatever the keys say
+};
+
+/// The description the selector names in a file.
+struct Selection {
+  DescriptionKind kind = DescriptionKind::kLifter;
+  YAML::Node node;    ///< the root map, or the map under --node
+  std::string where;  ///< "root map", "key a/b"
   std::optional<unsigned> motor;
-  std::optional<Kind> kind;
 };
 
-/// The descriptions the selector names: one, or, for a motor file read
-/// without --motor, every section in file order. Throws `ConfigError` when
-/// the selector names nothing in the file or the kind cannot be told.
-std::vector<Target> SelectTargets(const YAML::Node& root, const std::string& path, const Selector& selector);
+/// Resolves the selector in `file`. For a command that builds `building`, a
+/// description whose keys say it is the other device is refused unless --as
+/// names it; without either, a description whose kind cannot be told is.
+/// Both refusals, and a --node path that is not there, are `ConfigError`s.
+Selection Select(const DescriptionFile& file, const Selector& selector, std::optional<Device> building);
 
-/// The descriptions for a command that builds a `kind`, as `SelectTargets`
-/// finds them. Unless the selector names the kind (--as), a file whose keys
-/// say it describes the other kind is refused with a `ConfigError` that says
-/// what it looks like.
-std::vector<Target> SelectTargetsFor(Kind kind, const YAML::Node& root, const std::string& path,
-                                     const Selector& selector);
-
-/// What a description's keys say it describes, and which keys say so.
-struct KindReading {
-  Kind kind = Kind::kLifter;
-  std::string evidence;  ///< `a "vendor" key`, `sections feetechmotor1, feetechmotor2`, ...
+/// One parameter map of a gripper description, as the gripper reads it.
+struct GripperPart {
+  std::string where;  ///< "root map", "key gripper", "section feetechmotor1"
+  YAML::Node node;
+  unsigned motor = 0;  ///< N of a motor file's section
+  GripperReading reading;
 };
 
-/// A root "gripper" key or "feetechmotor<N>" sections say gripper, a "vendor"
-/// key (at the root, or in the map under --node) says lifter; nothing when
-/// the keys do not tell. The kind `check` detects without --as.
-std::optional<KindReading> ReadKind(const YAML::Node& root, const std::string& path, const Selector& selector);
+/// The parameter maps a gripper selection names (every section of a motor
+/// file read without --motor), and the root keys of its file.
+struct GripperDescription {
+  std::vector<GripperPart> parts;
+  DescriptionAccount root;
+};
 
-/// Keys at the root of a gripper or motor file that no device reads.
-std::vector<std::string> StrayRootKeys(const YAML::Node& root, const std::vector<Target>& targets);
-
-/// The motor numbers of the "feetechmotor<N>" sections of a root map, in file order.
-std::vector<unsigned> MotorSections(const YAML::Node& root);
-
-const char* KindName(Kind kind);
+/// Reads a selection of any gripper kind; a --motor section that is not in
+/// the file is a `ConfigError` that lists the sections there are.
+GripperDescription ReadGripperSelection(const Selection& selection, const std::string& file_name);
 
 }  // namespace vorn_io::tool

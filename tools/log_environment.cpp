@@ -38,8 +38,11 @@ void SetIfUnset(const char* name, const char* value) {
 
 }  // namespace
 
-void SetLogDefaults() {
+void SetLogDefaults(bool no_console) {
   // The library's own defaults, given explicitly.
+  if (no_console) {
+    Set("SPDLOG_STDOUT", "false");
+  }
   SetIfUnset("SPDLOG_STDOUT", "true");
   SetIfUnset("SPDLOG_SYSTEMD", "false");
   SetIfUnset("SPDLOG_LEVEL", "info");

@@ -7,8 +7,9 @@ namespace vorn_io::tool {
 /// Gives each of the library's SPDLOG_* variables that the user left unset the
 /// tool's own value, so that a plain run prints no "is not set" notices; a
 /// variable the user set is kept. Call first thing, before any thread starts
-/// and before the logger is first used.
-void SetLogDefaults();
+/// and before the logger is first used. With `no_console` the library's
+/// console output is off for the run, whatever the user set.
+void SetLogDefaults(bool no_console);
 
 /// The level of the library's log lines for this run, from --log-level or
 /// --quiet: it wins over the user's SPDLOG_LEVEL. "off" silences every sink.

@@ -1,5 +1,6 @@
 // vorn-io: drives one vorn_io device from the command line, checks device
 // descriptions and prints the key tables.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -10,7 +11,6 @@
 #include <vector>
 
 #include <fmt/format.h>
-#include <yaml-cpp/yaml.h>
 #include <CLI/CLI.hpp>
 
 #include "tools/check.h"
@@ -25,7 +25,7 @@
 
 namespace {
 
-using vorn_io::tool::Kind;
+using vorn_io::tool::Device;
 
 constexpr const char* kExitCodes =
     "Exit codes:\n"
@@ -73,6 +73,7 @@ int CheckedOutput(int code) {
 
 struct Options {
   std::string file;
+  std::vector<std::string> files;  ///< check's
   std::string node;
   std::optional<unsigned> motor;
   std::string as;
@@ -80,6 +81,7 @@ struct Options {
   std::optional<int> initial;
   std::optional<double> timeout;
   bool markdown = false;
+  bool json = false;
   bool quiet = false;
   bool no_progress = false;
   std::string log_level;
@@ -91,10 +93,8 @@ vorn_io::tool::Selector SelectorOf(const Options& options) {
     selector.node_path = options.node;
   }
   selector.motor = options.motor;
-  if (options.as == "lifter") {
-    selector.kind = Kind::kLifter;
-  } else if (options.as == "gripper") {
-    selector.kind = Kind::kGripper;
+  if (!options.as.empty()) {
+    selector.as = options.as == "lifter" ? Device::kLifter : Device::kGripper;
   }
   return selector;
 }
@@ -141,8 +141,10 @@ int Main(int argc, char** argv) {
   // Line by line, so the progress lines and the library's log lines keep
   // their order when standard output is a pipe or a file.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  // Before any thread starts and before the logger first reads them.
-  vorn_io::tool::SetLogDefaults();
+  // Before any thread starts and before the logger first reads them; a JSON
+  // document on standard output leaves no room for a log line.
+  vorn_io::tool::SetLogDefaults(
+      std::any_of(argv + 1, argv + argc, [](const char* arg) { return std::strcmp(arg, "--json") == 0; }));
 
   Options options;
   CLI::App app{"vorn-io: move, check and explain vorn_io devices (lifters and servo grippers)", "vorn-io"};
@@ -181,8 +183,9 @@ int Main(int argc, char** argv) {
   AddTimeout(*gripper, options, "default: 90 s");
 
   CLI::App* check = app.add_subcommand(
-      "check", "explain a description key by key without creating a motor; exit 1 if anything is flagged");
-  AddFile(*check, options, "lifter, gripper or motor file");
+      "check", "explain descriptions key by key without creating a motor; exit 1 if anything is flagged");
+  check->add_option("FILE", options.files, "lifter, gripper or motor files (-: standard input)")->required();
+  check->add_flag("--json", options.json, "print one JSON document instead of lines");
   AddNode(*check, options);
   AddMotor(*check, options);
   check->add_option("--as", options.as, "the device the file describes (default: detected)")
@@ -223,11 +226,11 @@ int Main(int argc, char** argv) {
       return CheckedOutput(vorn_io::tool::kDone);
     }
     if (keys->parsed()) {
-      fmt::print("{}", options.markdown ? vorn_io::tool::KeysMarkdown() : vorn_io::tool::KeysPlain());
+      fmt::print("{}", vorn_io::tool::KeysText(options.markdown));
       return CheckedOutput(vorn_io::tool::kDone);
     }
     if (check->parsed()) {
-      return CheckedOutput(vorn_io::tool::RunCheck(options.file, SelectorOf(options)));
+      return CheckedOutput(vorn_io::tool::RunCheck(options.files, SelectorOf(options), options.json));
     }
     if (lifter->parsed()) {
       return CheckedOutput(vorn_io::tool::RunLifter(RequestOf(options)));
@@ -245,10 +248,6 @@ int Main(int argc, char** argv) {
   } catch (const vorn_io::tool::ConfigError& error) {
     std::fflush(stdout);
     fmt::print(stderr, "vorn-io: {}\n", error.what());
-    return vorn_io::tool::kBadConfig;
-  } catch (const YAML::Exception& error) {
-    std::fflush(stdout);
-    fmt::print(stderr, "vorn-io: {}: {}\n", options.file, error.what());
     return vorn_io::tool::kBadConfig;
   } catch (const std::exception& error) {
     std::fflush(stdout);

@@ -4,8 +4,8 @@
 
 #include <fmt/format.h>
 
+#include "tools/account_text.h"
 #include "tools/exit_codes.h"
-#include "tools/explain.h"
 #include "tools/run.h"
 #include "tools/session.h"
 #include "vorn_io/gripper/servo_gripper.h"
@@ -19,41 +19,38 @@ constexpr std::chrono::milliseconds kPollPeriod{5};
 // A full stroke of the real servo at the gripper's fixed speed takes about a minute.
 constexpr double kDefaultTimeoutSeconds = 90.0;
 
-std::string SectionList(const std::vector<Target>& targets) {
-  std::string list;
-  for (const Target& target : targets) {
-    list += (list.empty() ? "" : ", ") + std::to_string(target.motor);
-  }
-  return list;
-}
-
 }  // namespace
 
 int RunGripper(const MoveRequest& request) {
-  const YAML::Node root = LoadYamlFile(request.file);
-  const std::vector<Target> targets = SelectTargetsFor(Kind::kGripper, root, request.file, request.selector);
-  if (targets.size() > 1) {
-    throw ConfigError(fmt::format("{}: a motor file with the sections {}: choose one with --motor N", request.file,
-                                  SectionList(targets)));
+  const DescriptionFile file = LoadDescription(request.file);
+  const GripperDescription description =
+      ReadGripperSelection(Select(file, request.selector, Device::kGripper), file.name);
+  if (description.parts.size() > 1) {
+    std::string list;
+    for (const GripperPart& part : description.parts) {
+      list += (list.empty() ? "" : ", ") + std::to_string(part.motor);
+    }
+    throw ConfigError(fmt::format("{}: a motor file with the sections {}: choose one with --motor N", file.name, list));
   }
-  const Target& target = targets.front();
-  const Explanation explanation = ExplainGripper(target.node);
+  const GripperPart& part = description.parts.front();
   // The gripper's loader would log the error and build a motor from whatever
   // it had read by then; no motor is driven from a description it rejects.
-  if (explanation.HasError()) {
-    return ReportErrors(request.file, explanation);
+  if (part.reading.account.HasError()) {
+    return ReportErrors(file.name, part.reading.account);
   }
-  PrintNotes(request.file, explanation);
+  DescriptionAccount noted = description.root;
+  noted.keys.insert(noted.keys.end(), part.reading.account.keys.begin(), part.reading.account.keys.end());
+  PrintNotes(file.name, noted);
 
   Session session(request.show_progress);
-  fmt::print("vorn-io: gripper from {} ({})\n", request.file, target.where);
+  fmt::print("vorn-io: gripper from {} ({})\n", file.name, part.where);
   try {
     // Built from the parameter map already read, whatever the layout: the
     // gripper's file loaders would read the path a second time, and a FIFO or
     // a process substitution has nothing left to give then.
-    session.Adopt(std::make_unique<ServoGripper>(target.node), "gripper motor disabled and released");
+    session.Adopt(std::make_unique<ServoGripper>(part.node), "gripper motor disabled and released");
   } catch (const std::exception& error) {
-    fmt::print(stderr, "vorn-io: {}: cannot build the gripper: {}\n", request.file, error.what());
+    fmt::print(stderr, "vorn-io: {}: cannot build the gripper: {}\n", file.name, error.what());
     return session.Finish(kBadConfig);
   }
   if (session.Signal() != 0) {

@@ -5,8 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "tools/account_text.h"
 #include "tools/exit_codes.h"
-#include "tools/explain.h"
 #include "tools/run.h"
 #include "tools/session.h"
 #include "vorn_io/lifter.h"
@@ -47,16 +47,16 @@ int ReportEnd(const UpdownLifter::MoveOutcome& outcome, int to, int status, doub
 }  // namespace
 
 int RunLifter(const MoveRequest& request) {
-  const YAML::Node root = LoadYamlFile(request.file);
-  const Target target = SelectTargetsFor(Kind::kLifter, root, request.file, request.selector).front();
-  const Explanation explanation = ExplainLifter(target.node);
-  if (explanation.HasError()) {
-    return ReportErrors(request.file, explanation);
+  const DescriptionFile file = LoadDescription(request.file);
+  const Selection target = Select(file, request.selector, Device::kLifter);
+  const LifterReading reading = ReadLifterDescription(target.node);
+  if (reading.account.HasError()) {
+    return ReportErrors(file.name, reading.account);
   }
-  PrintNotes(request.file, explanation);
+  PrintNotes(file.name, reading.account);
 
   Session session(request.show_progress);
-  fmt::print("vorn-io: {} from {} ({})\n", explanation.device, request.file, target.where);
+  fmt::print("vorn-io: {} from {} ({})\n", LifterDevice(reading), file.name, target.where);
   // Owned by the session; kept to ask how the move ended.
   const UpdownLifter* built = nullptr;
   try {
@@ -65,12 +65,12 @@ int RunLifter(const MoveRequest& request) {
     if (request.initial) {
       lifter->setInitialStatus(*request.initial);
     }
-    session.Adopt(std::move(lifter), explanation.motion.has_motor ? "motor parked and disabled" : "lifter released");
-  } catch (const YAML::Exception& error) {
-    fmt::print(stderr, "vorn-io: {}: {}\n", request.file, error.what());
-    return session.Finish(kBadConfig);
+    session.Adopt(std::move(lifter), reading.motor.settings.vendor != MotorVendor::kNone ? "motor parked and disabled"
+                                                                                         : "lifter released");
   } catch (const std::exception& error) {
-    fmt::print(stderr, "vorn-io: {}: cannot build the lifter: {}\n", request.file, error.what());
+    // The reading has reported every key the lifter cannot be built from;
+    // this is the motor's own refusal.
+    fmt::print(stderr, "vorn-io: {}: cannot build the lifter: {}\n", file.name, error.what());
     return session.Finish(kBadConfig);
   }
   if (session.Signal() != 0) {
@@ -83,7 +83,7 @@ int RunLifter(const MoveRequest& request) {
     return session.Finish(kRefused);
   }
   const Session::Clock::time_point start = Session::Clock::now();
-  const double expected = explanation.motion.Seconds();
+  const double expected = MoveSeconds(reading);
   const double timeout = request.timeout_seconds.value_or(expected * kTimeoutFactor + kTimeoutMarginSeconds);
   int status = -1;
   const Session::End end = session.PollUntil(kPollPeriod, std::chrono::duration<double>(timeout), [&] {

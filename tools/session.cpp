@@ -55,28 +55,4 @@ int Session::Finish(int code) {
   return signal != 0 ? ExitCodeOfSignal(signal) : code;
 }
 
-void PrintNotes(const std::string& path, const Explanation& explanation) {
-  bool any = false;
-  for (const Finding& finding : explanation.findings) {
-    if (!finding.Flagged()) {
-      continue;
-    }
-    fmt::print(stderr, "vorn-io: note: {}: {}: {}\n", path, finding.key, finding.detail);
-    any = true;
-  }
-  if (any) {
-    fmt::print(stderr, "vorn-io: note: `vorn-io check {}` explains every key\n", path);
-  }
-}
-
-int ReportErrors(const std::string& path, const Explanation& explanation) {
-  for (const Finding& finding : explanation.findings) {
-    if (finding.origin == Origin::kError) {
-      fmt::print(stderr, "vorn-io: {}: {}: {}\n", path, finding.key, finding.detail);
-    }
-  }
-  fmt::print(stderr, "vorn-io: {}: the device cannot be built from this description\n", path);
-  return kBadConfig;
-}
-
 }  // namespace vorn_io::tool

@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "tools/explain.h"
 #include "tools/progress.h"
 #include "tools/signals.h"
 #include "tools/terminal.h"
@@ -56,12 +55,5 @@ class Session {
   std::unique_ptr<VornIoInterface> device_;
   std::string released_;
 };
-
-/// Prints the flagged findings of a description as notes, so a person
-/// running a move learns what `vorn-io check` would tell them.
-void PrintNotes(const std::string& path, const Explanation& explanation);
-
-/// Prints the findings that keep the device from being built; returns the exit code for them.
-int ReportErrors(const std::string& path, const Explanation& explanation);
 
 }  // namespace vorn_io::tool

@@ -3,7 +3,7 @@
 
 VORN_IO_PACKAGES=(
   cmake g++ make pkg-config git
-  libspdlog-dev libfmt-dev libyaml-cpp-dev libcli11-dev
+  libspdlog-dev libfmt-dev libyaml-cpp-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # The tests: systemd-journald and journalctl (a private journal), unshare
   # and mount (util-linux, mount), jq (reading journal entries), nm (binutils).

@@ -80,6 +80,12 @@ std::array<int, 2> Pipe() {
       _exit(126);
     }
   }
+  if (!options.stdin_from.empty()) {
+    const int file = open(options.stdin_from.c_str(), O_RDONLY);
+    if (file < 0 || dup2(file, STDIN_FILENO) < 0) {
+      _exit(126);
+    }
+  }
   if (options.journal != ChildOptions::Journal::kAsIs &&
       !EnterJournalNamespace(options.journal, journal_fd, options.late_ms)) {
     _exit(kNoNamespaceExit);

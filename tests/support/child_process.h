@@ -38,6 +38,8 @@ struct ChildOptions {
   bool on_terminal = false;
   /// A file (such as /dev/null or /dev/full) that standard output goes to instead.
   std::string stdout_to;
+  /// A file that standard input comes from instead of this process's.
+  std::string stdin_from;
   /// Runs the child in a mount namespace of its own where /run/systemd is an
   /// empty tmpfs: no journal socket at all (libsystemd then drops entries
   /// silently), or a socket file that no journal listens on (sending fails).

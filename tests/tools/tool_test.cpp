@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "child_process.h"
 
@@ -116,6 +118,8 @@ struct ExitCase {
   const char* stdout_to = "";   // e.g. /dev/null: `says` must then be on standard error
   const char* never = nullptr;  // nor may this appear
 };
+
+void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
 
 class ExitCodeTest : public testing::TestWithParam<ExitCase> {};
 
@@ -221,6 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"InfiniteTimeout", {"lifter", "@", "--to", "1", "--timeout", "inf"}, kShortLifter, 2, "--timeout"},
         ExitCase{"InitialNotAState", {"lifter", "@", "--to", "1", "--initial", "2"}, kShortLifter, 2, "--initial"},
         ExitCase{"UnknownCommand", {"lifts", "@"}, kShortLifter, 2, "lifts"},
+        ExitCase{"JsonIsForCheckOnly", {"lifter", "@", "--to", "1", "--json"}, kShortLifter, 2, "--json"},
         ExitCase{"UnknownLogLevel", {"--log-level", "loud", "version"}, "", 2, "--log-level"},
         // The library's log level: flag over the user's variable over the tool's default.
         ExitCase{"Quiet", {"lifter", "@", "--to", "1", "-q"}, kShortLifter, 0, "lifter in state 1", {}, "", "[INFO]"},
@@ -315,39 +320,168 @@ TEST(ToolTest, ProgressOnADumbTerminalIsPlainLines) {
   EXPECT_THAT(tool.output(), HasSubstr("vorn-io: progress 100%"));
 }
 
-TEST(ToolTest, CheckFlagsWhatTheDeviceWouldSilentlyChange) {
-  Scratch scratch;
-  const std::string file =
-      scratch.Write("lifter.yaml", "vendor: damiao\nspeed: fast\nfreq: 0\nmaxpos: 600\nmaxpso: 3\nkp: 12\n");
-  const auto [code, out] = RunTool({"check", file});
-  EXPECT_EQ(code, 1) << out;
-  EXPECT_THAT(out, testing::ContainsRegex(R"(! speed +3\.14 +fallback: the file has "fast")"));
-  EXPECT_THAT(out, testing::ContainsRegex(R"(! freq +10 +replaced: the file has 0)"));
-  EXPECT_THAT(out, testing::ContainsRegex(R"(! maxpos +480 +replaced: the file has 600)"));
-  EXPECT_THAT(out, testing::ContainsRegex(R"(! maxpso +- +unknown key: .*did you mean "maxpos")"));
-  EXPECT_THAT(out, testing::ContainsRegex(R"(  kp +12 +file)"));
-  EXPECT_THAT(out, HasSubstr("4 flagged"));
-}
+struct CheckCase {
+  const char* name;
+  // After "check". "@a" and "@b" become files written from `a` and `b`
+  // (a.yaml, b.yaml), "@missing" a file that is not there.
+  std::vector<std::string> args;
+  const char* a;
+  const char* b;
+  int code;
+  // Regular expressions that standard output must contain; with --json,
+  // "POINTER=REGEX" for a value of the one document it must hold.
+  std::vector<std::string> out;
+  const char* err = "";  // standard error must contain this
+  const char* stdin_text = nullptr;
+};
 
-TEST(ToolTest, CheckFlagsGripperFallbacksAndStrayKeys) {
-  Scratch scratch;
-  const std::string file =
-      scratch.Write("gripper.yaml", "gripper:\n  id: 1\n  dev_name:\n  baudrate: -9600\n  torque_hgh: 5\ngrip: 1\n");
-  const auto [code, out] = RunTool({"check", file});
-  EXPECT_EQ(code, 1) << out;
-  EXPECT_THAT(out, testing::ContainsRegex(R"(! baudrate +115200 +fallback: the file has "-9600")"));
-  EXPECT_THAT(out, testing::ContainsRegex(R"(! dev_name +null +replaced: an empty value reads as the text "null")"));
-  EXPECT_THAT(out, testing::ContainsRegex(R"(! torque_hgh +- +unknown key: .*"torque_high")"));
-  EXPECT_THAT(out, testing::ContainsRegex(R"(! grip +- +unknown key: no device reads this root key)"));
-  EXPECT_THAT(out, testing::ContainsRegex(R"(  inverse +true +default \(absent\))"));
-}
+void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
 
-TEST(ToolTest, ExamplesCheckClean) {
-  for (const char* name : {"lifter.yaml", "gripper.yaml", "motors.yaml"}) {
-    const auto [code, out] = RunTool({"check", kExamples + name});
-    EXPECT_EQ(code, 0) << out;
-    EXPECT_THAT(out, HasSubstr(": clean")) << name;
+class CheckTest : public testing::TestWithParam<CheckCase> {};
+
+TEST_P(CheckTest, PrintsTheReadersAccount) {
+  const CheckCase& c = GetParam();
+  Scratch scratch;
+  std::vector<std::string> args{"check"};
+  for (const std::string& arg : c.args) {
+    args.push_back(arg == "@a"         ? scratch.Write("a.yaml", c.a)
+                   : arg == "@b"       ? scratch.Write("b.yaml", c.b)
+                   : arg == "@missing" ? scratch.Dir() + "/missing.yaml"
+                                       : arg);
   }
+  vorn_io_test::ChildOptions options;
+  options.dropped_prefixes = {"SPDLOG_", "VORN_MOTOR_SIM_"};
+  if (c.stdin_text != nullptr) {
+    options.stdin_from = scratch.Write("stdin.yaml", c.stdin_text);
+  }
+  const vorn_io_test::ChildResult run = vorn_io_test::RunChild(VORN_IO_TOOL, args, options);
+  EXPECT_EQ(run.code, c.code) << run.out << run.err;
+  EXPECT_THAT(run.err, HasSubstr(c.err));
+  if (std::find(args.begin(), args.end(), "--json") == args.end()) {
+    for (const std::string& expected : c.out) {
+      EXPECT_THAT(run.out, testing::ContainsRegex(expected));
+    }
+    return;
+  }
+  // One document and nothing else: a log line or a second document fails the parse.
+  nlohmann::json document;
+  ASSERT_NO_THROW(document = nlohmann::json::parse(run.out)) << run.out;
+  for (const std::string& expected : c.out) {
+    const std::size_t equals = expected.find('=');
+    const nlohmann::json::json_pointer pointer(expected.substr(0, equals));
+    ASSERT_TRUE(document.contains(pointer)) << expected << " in " << run.out;
+    const nlohmann::json& value = document.at(pointer);
+    EXPECT_THAT(value.is_string() ? value.get<std::string>() : value.dump(),
+                testing::MatchesRegex(expected.substr(equals + 1)))
+        << expected;
+  }
+}
+
+constexpr const char* kDamiao = "vendor: damiao\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Accounts, CheckTest,
+    testing::Values(
+        CheckCase{"LifterValuesTheDeviceChanges",
+                  {"@a"},
+                  "vendor: damiao\nspeed: fast\nfreq: 0\nmaxpos: 600\nmaxpso: 3\nkp: 12\n",
+                  "",
+                  1,
+                  {R"(! speed +3\.14 +fallback: .*a\.yaml:2:1\])", R"(! freq +10 +replaced: .*a\.yaml:3:1\])",
+                   R"(! maxpos +480 +replaced: .*a\.yaml:4:1\])", R"(! maxpso +- +unknown.*"maxpos".*a\.yaml:5:1\])",
+                   "\n  kp +12 +file  \\[.*a\\.yaml:6:1\\]", "a\\.yaml: 4 flagged \\(marked !\\)"}},
+        CheckCase{
+            "GripperFallbacksAndStrayRootKeys",
+            {"@a"},
+            "gripper:\n  id: 1\n  dev_name:\n  baudrate: -9600\n  torque_hgh: 5\ngrip: 1\n",
+            "",
+            1,
+            {R"(! baudrate +115200 +fallback: )", R"(! torque_hgh +- +unknown.*"torque_high")",
+             R"(a\.yaml: gripper file, file root.*! grip +- +unknown.*a\.yaml:6:1\])", "\n  inverse +true +default\n"}},
+        CheckCase{"DuplicateKeyWithItsPlace",
+                  {"@a"},
+                  "vendor: damiao\nid: 1\nid: 2\n",
+                  "",
+                  1,
+                  {R"(! id .* duplicate: .*a\.yaml:3:1\])", "1 flagged"}},
+        CheckCase{"EveryKeyErrorOfAFile",
+                  {"@a"},
+                  "vendor: damiao\nid: x\nmode: y\n",
+                  "",
+                  2,
+                  {R"(! id .* error: .*a\.yaml:2:1\])", R"(! mode .* error: .*a\.yaml:3:1\])",
+                   "a\\.yaml: the device cannot be built from this description"}},
+        CheckCase{"ControlCharactersEscaped",
+                  {"@a"},
+                  "vendor: damiao\ndev_name: \"bus\\x01\\tx\\x7f\"\n\"max\\npos\": 1\n",
+                  "",
+                  1,
+                  {R"(  dev_name +bus\\x01\\tx\\x7f +file)", R"(! max\\npos +- +unknown)"}},
+        CheckCase{"StandardInput",
+                  {"-"},
+                  "",
+                  "",
+                  0,
+                  {"<stdin>: lifter with a damiao motor, root map\n", R"(\[<stdin>:1:1\])", "<stdin>: clean\n"},
+                  "",
+                  kDamiao},
+        CheckCase{"SeveralFilesTheWorstCounts",
+                  {"@a", "@b"},
+                  kDamiao,
+                  "vendor: damiao\nkq: 1\n",
+                  1,
+                  {R"(a\.yaml: clean.*b\.yaml: 1 flagged)"}},
+        CheckCase{"AnUnreadableFileAmongReadableOnes",
+                  {"@a", "@missing", "@b"},
+                  kDamiao,
+                  "vendor: damiao\nkq: 1\n",
+                  2,
+                  {R"(a\.yaml: clean.*b\.yaml: 1 flagged)"},
+                  "missing.yaml: No such file"},
+        CheckCase{"ExamplesInOneCall",
+                  {kExamples + "lifter.yaml", kExamples + "gripper.yaml", kExamples + "motors.yaml"},
+                  "",
+                  "",
+                  0,
+                  {"lifter\\.yaml: clean\n", "gripper\\.yaml: clean\n", "motors\\.yaml: clean\n",
+                   R"(  a move: [0-9]+ ticks of 20 ms, about 3\.0 s)"}},
+        CheckCase{"JsonExamplesInOneCall",
+                  {"--json", kExamples + "lifter.yaml", kExamples + "gripper.yaml", kExamples + "motors.yaml"},
+                  "",
+                  "",
+                  0,
+                  {"/result=clean", "/files/0/descriptions/0/device=lifter with a damiao motor",
+                   "/files/0/descriptions/0/move/period_ms=20(\\.0)?", "/files/1/descriptions/0/where=key gripper",
+                   "/files/2/descriptions/1/where=section feetechmotor2", "/files/2/descriptions/1/kind=motor file"}},
+        CheckCase{"JsonOfEachOutcome",
+                  {"--json", "@a", "@missing", "-", "@b"},
+                  "vendor: damiao\nid: 3\nkq: 1\n",
+                  "vendor: damiao\nid: x\n",
+                  2,
+                  {"/result=error", "/files/0/result=flagged", "/files/0/descriptions/0/keys/0/key=id",
+                   "/files/0/descriptions/0/keys/0/value=3", "/files/0/descriptions/0/keys/0/line=2",
+                   "/files/0/descriptions/0/keys/0/column=1", "/files/0/descriptions/0/move/ticks=2865",
+                   "/files/1/result=error", "/files/1/error=.*missing\\.yaml: No such file.*", "/files/2/file=<stdin>",
+                   "/files/2/result=clean", "/files/3/descriptions/0/result=error"},
+                  "missing.yaml: No such file",
+                  kDamiao}),
+    [](const testing::TestParamInfo<CheckCase>& param) { return param.param.name; });
+
+TEST(ToolTest, ReadmeReferenceMatchesTheKeyTables) {
+  std::ifstream readme(std::string(VORN_IO_SOURCE_DIR) + "/README.md");
+  ASSERT_TRUE(readme) << "README.md is missing";
+  std::stringstream text;
+  text << readme.rdbuf();
+  const std::string content = text.str();
+  const std::string begin = "<!-- keys:begin (generated by `vorn-io keys --markdown`) -->\n";
+  const std::size_t from = content.find(begin);
+  const std::size_t to = content.find("<!-- keys:end -->");
+  ASSERT_NE(from, std::string::npos);
+  ASSERT_NE(to, std::string::npos);
+  const vorn_io_test::ChildResult keys = vorn_io_test::RunChild(VORN_IO_TOOL, {"keys", "--markdown"});
+  ASSERT_EQ(keys.code, 0) << keys.err;
+  EXPECT_EQ(content.substr(from + begin.size(), to - from - begin.size()), "\n" + keys.out)
+      << "regenerate with: vorn-io keys --markdown";
 }
 
 TEST(ToolTest, GripperClosesOnAnObjectAndSettles) {
