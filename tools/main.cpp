@@ -69,7 +69,6 @@ struct Options {
   MoveRequest move;
   std::vector<std::string> files;  ///< check's
   std::string node;
-  std::optional<unsigned> motor;
   std::string as;
   bool markdown = false;
   bool json = false;
@@ -77,18 +76,6 @@ struct Options {
   bool no_progress = false;
   std::string log_level;
 };
-
-Selector SelectorOf(const Options& options) {
-  Selector selector;
-  if (!options.node.empty()) {
-    selector.node_path = options.node;
-  }
-  selector.motor = options.motor;
-  if (!options.as.empty()) {
-    selector.as = options.as == "lifter" ? Device::kLifter : Device::kGripper;
-  }
-  return selector;
-}
 
 void AddNode(CLI::App& command, Options& options) {
   command.add_option("--node", options.node, "use the map under this key (a/b for nested keys) instead of the root");
@@ -157,7 +144,7 @@ int Main(int argc, char** argv) {
       ->add_option("FILE", options.move.file,
                    "gripper file (root key \"gripper\") or motor file (sections feetechmotorN)")
       ->required();
-  gripper->add_option("--motor", options.motor, "use section feetechmotorN of a motor file");
+  gripper->add_option("--motor", options.move.selector.motor, "use section feetechmotorN of a motor file");
   AddNode(*gripper, options);
   gripper->add_option("--to", options.move.to, "0 opens, 1 closes; without it, waits for the start-up move")
       ->check(CLI::IsMember({0, 1}));
@@ -169,7 +156,7 @@ int Main(int argc, char** argv) {
   check->add_option("FILE", options.files, "lifter, gripper or motor files (-: standard input)")->required();
   check->add_flag("--json", options.json, "print one JSON document instead of lines");
   AddNode(*check, options);
-  check->add_option("--motor", options.motor, "use section feetechmotorN of a motor file");
+  check->add_option("--motor", options.move.selector.motor, "use section feetechmotorN of a motor file");
   check->add_option("--as", options.as, "the device the file describes (default: detected)")
       ->check(CLI::IsMember({"lifter", "gripper"}));
 
@@ -200,7 +187,12 @@ int Main(int argc, char** argv) {
     if (const std::optional<int> code = HandleSimulation(simulation)) {
       return *code;
     }
-    options.move.selector = SelectorOf(options);
+    if (!options.node.empty()) {
+      options.move.selector.node_path = options.node;
+    }
+    if (!options.as.empty()) {
+      options.move.selector.as = options.as == "lifter" ? Device::kLifter : Device::kGripper;
+    }
     options.move.show_progress = !options.quiet && !options.no_progress;
     int code = kBadConfig;
     if (version->parsed()) {
