@@ -13,22 +13,16 @@ enum ExitCode : int {
   kTimedOut = 3,   ///< the move did not end before the deadline; the device was shut down
   kHeld = 4,       ///< the lifter's move ended, but the torque hold stopped the motor on some ticks
   kAbandoned = 5,  ///< the lifter gave the move up on a failing motor; it is in neither state
-  // A stop signal: the device was shut down first, then the tool exits with
-  // 128 + the signal's number, as a shell reports a process the signal ended.
-  kHangup = 129,       ///< SIGHUP
-  kInterrupted = 130,  ///< SIGINT
-  kQuit = 131,         ///< SIGQUIT
-  kUser1 = 138,        ///< SIGUSR1
-  kUser2 = 140,        ///< SIGUSR2
-  kTerminated = 143,   ///< SIGTERM
+  /// Standard output could not be written: EX_IOERR of sysexits.h, no outcome of the device.
+  kOutputFailed = 74,
 };
 
-/// The exit code after the stop signal `number`.
+/// The exit code after the stop signal `number`, as a shell reports a process
+/// that signal ended.
 constexpr int ExitCodeOfSignal(int number) { return 128 + number; }
 
-static_assert(kHangup == ExitCodeOfSignal(SIGHUP) && kInterrupted == ExitCodeOfSignal(SIGINT) &&
-                  kQuit == ExitCodeOfSignal(SIGQUIT) && kUser1 == ExitCodeOfSignal(SIGUSR1) &&
-                  kUser2 == ExitCodeOfSignal(SIGUSR2) && kTerminated == ExitCodeOfSignal(SIGTERM),
+// --help documents the codes of the stop signals as numbers.
+static_assert(SIGHUP == 1 && SIGINT == 2 && SIGQUIT == 3 && SIGUSR1 == 10 && SIGUSR2 == 12 && SIGTERM == 15,
               "the documented exit codes are 128 + the signal numbers of this platform");
 
 }  // namespace vorn_io::tool

@@ -1,7 +1,4 @@
-#include "tools/key_text.h"
-
-#include <algorithm>
-#include <vector>
+#include "tools/commands.h"
 
 #include <fmt/format.h>
 
@@ -34,53 +31,27 @@ std::string ValueText(Type type, double value) {
   return {};
 }
 
+// Indexed by `keys::Type`.
+constexpr const char* kTypeNames[] = {"int", "unsigned int", "float", "double", "bool", "string"};
+static_assert(std::size(kTypeNames) == static_cast<std::size_t>(Type::kString) + 1, "a name for every type");
+
 struct Table {
   const char* title;
   const char* reader;
-  const ConfigKey* const* keys;
-  std::size_t count;
+  const ConfigKey* const* begin;
+  const ConfigKey* const* end;
 };
 
-std::vector<Table> Tables() {
-  return {
-      {"Lifter", "`UpdownLifter`, from its description map", keys::lifter::kAll, std::size(keys::lifter::kAll)},
-      {"Lifter motor", "`MotorAllocate`, from the same map as the lifter's keys", keys::motor::kAll,
-       std::size(keys::motor::kAll)},
-      {"Gripper",
-       "`ServoGripper`, from a parameter map, the \"gripper\" key of a gripper file or a "
-       "\"feetechmotor<N>\" section of a motor file",
-       keys::gripper::kAll, std::size(keys::gripper::kAll)},
-  };
-}
-
-std::string Escaped(const std::string& text) {
-  std::string escaped;
-  for (const char c : text) {
-    if (c == '|') {
-      escaped += '\\';
-    }
-    escaped += c;
-  }
-  return escaped;
-}
-
-const char* TypeName(Type type) {
-  switch (type) {
-    case Type::kInt:
-      return "int";
-    case Type::kUnsigned:
-      return "unsigned int";
-    case Type::kFloat:
-      return "float";
-    case Type::kDouble:
-      return "double";
-    case Type::kBool:
-      return "bool";
-    case Type::kString:
-      return "string";
-  }
-  return "";
-}
+const Table kTables[] = {
+    {"Lifter", "`UpdownLifter`, from its description map", std::begin(keys::lifter::kAll),
+     std::end(keys::lifter::kAll)},
+    {"Lifter motor", "`MotorAllocate`, from the same map as the lifter's keys", std::begin(keys::motor::kAll),
+     std::end(keys::motor::kAll)},
+    {"Gripper",
+     "`ServoGripper`, from a parameter map, the \"gripper\" key of a gripper file or a \"feetechmotor<N>\" section "
+     "of a motor file",
+     std::begin(keys::gripper::kAll), std::end(keys::gripper::kAll)},
+};
 
 std::string AbsentText(const ConfigKey& key) {
   switch (key.when_absent) {
@@ -94,17 +65,13 @@ std::string AbsentText(const ConfigKey& key) {
   return {};
 }
 
-std::string FallbackText(const ConfigKey& key) {
-  return key.has_fallback ? ValueText(key.type, key.fallback) : std::string("error (yaml-cpp exception)");
-}
-
 }  // namespace
 
 std::string KeysText(bool markdown) {
   // Cells of a Markdown table, or columns aligned for a terminal.
   const char* row = markdown ? "| {} | {} | {} | {} | {} | {} |\n" : "  {:<12} {:<13} {:<22} {:<27} {:<8} {}\n";
   std::string text;
-  for (const Table& table : Tables()) {
+  for (const Table& table : kTables) {
     if (markdown) {
       text += fmt::format("### {} keys\n\nRead by {}.\n\n", table.title, table.reader);
       text += "| Key | Type | When absent | When unreadable | Vendor | Meaning |\n|---|---|---|---|---|---|\n";
@@ -112,11 +79,16 @@ std::string KeysText(bool markdown) {
       text += fmt::format("{} keys (read by {}):\n", table.title, table.reader);
       text += fmt::format(fmt::runtime(row), "key", "type", "when absent", "when unreadable", "vendor", "meaning");
     }
-    for (std::size_t i = 0; i < table.count; ++i) {
-      const ConfigKey& key = *table.keys[i];
-      text += fmt::format(fmt::runtime(row), markdown ? fmt::format("`{}`", key.name) : key.name, TypeName(key.type),
-                          AbsentText(key), FallbackText(key), *key.vendor == '\0' ? "any" : key.vendor,
-                          markdown ? Escaped(key.meaning) : std::string(key.meaning));
+    for (auto entry = table.begin; entry != table.end; ++entry) {
+      const ConfigKey& key = **entry;
+      std::string meaning = key.meaning;
+      for (std::size_t at = 0; markdown && (at = meaning.find('|', at)) != std::string::npos; at += 2) {
+        meaning.insert(at, "\\");  // a bar would end the cell
+      }
+      text += fmt::format(fmt::runtime(row), markdown ? fmt::format("`{}`", key.name) : key.name,
+                          kTypeNames[static_cast<int>(key.type)], AbsentText(key),
+                          key.has_fallback ? ValueText(key.type, key.fallback) : "error (yaml-cpp exception)",
+                          *key.vendor == '\0' ? "any" : key.vendor, meaning);
     }
     text += "\n";
   }

@@ -1,33 +1,24 @@
 #include "tools/log_environment.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace vorn_io::tool {
 namespace {
 
-struct Saved {
-  const char* name;
-  std::optional<std::string> value;  ///< as the user gave it; none: unset
-};
+// Each variable changed, as the user gave it (none: unset). Written before
+// any thread starts (main) or after the last one ended (exec).
+std::vector<std::pair<std::string, std::optional<std::string>>> g_changed;
 
-// Written before any thread starts (main) or after the last one ended (exec).
-std::vector<Saved>& Changed() {
-  static std::vector<Saved> changed;
-  return changed;
-}
-
-void Set(const char* name, const char* value) {
-  bool saved = false;
-  for (const Saved& entry : Changed()) {
-    saved = saved || std::string(entry.name) == name;
+void Set(const std::string& name, const std::string& value) {
+  if (std::none_of(g_changed.begin(), g_changed.end(), [&](const auto& entry) { return entry.first == name; })) {
+    const char* before = std::getenv(name.c_str());  // NOLINT(concurrency-mt-unsafe)
+    g_changed.emplace_back(name, before != nullptr ? std::optional<std::string>(before) : std::nullopt);
   }
-  if (!saved) {
-    const char* before = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
-    Changed().push_back({name, before != nullptr ? std::optional<std::string>(before) : std::nullopt});
-  }
-  setenv(name, value, 1);  // NOLINT(concurrency-mt-unsafe)
+  setenv(name.c_str(), value.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
 }
 
 void SetIfUnset(const char* name, const char* value) {
@@ -52,21 +43,21 @@ void SetLogLevel(const std::string& level) {
   if (level == "off") {
     Set("SPDLOG_STDOUT", "false");
     Set("SPDLOG_SYSTEMD", "false");
-    return;
+  } else {
+    // The library spells the level between info and error "warning".
+    Set("SPDLOG_LEVEL", level == "warn" ? "warning" : level);
   }
-  // The library spells the level between info and error "warning".
-  Set("SPDLOG_LEVEL", level == "warn" ? "warning" : level.c_str());
 }
 
 void RestoreUserEnvironment() {
-  for (const Saved& entry : Changed()) {
-    if (entry.value) {
-      setenv(entry.name, entry.value->c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
+  for (const auto& [name, value] : g_changed) {
+    if (value) {
+      setenv(name.c_str(), value->c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
     } else {
-      unsetenv(entry.name);  // NOLINT(concurrency-mt-unsafe)
+      unsetenv(name.c_str());  // NOLINT(concurrency-mt-unsafe)
     }
   }
-  Changed().clear();
+  g_changed.clear();
 }
 
 }  // namespace vorn_io::tool

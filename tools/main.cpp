@@ -14,18 +14,15 @@
 #include <CLI/CLI.hpp>
 
 #include "tools/check.h"
+#include "tools/commands.h"
 #include "tools/exit_codes.h"
-#include "tools/key_text.h"
 #include "tools/load.h"
 #include "tools/log_environment.h"
 #include "tools/motor_driver.h"
-#include "tools/run.h"
-#include "tools/sim_command.h"
 #include "vorn_io/version.h"
 
+namespace vorn_io::tool {
 namespace {
-
-using vorn_io::tool::Device;
 
 constexpr const char* kExitCodes =
     "Exit codes:\n"
@@ -55,9 +52,6 @@ constexpr const char* kExitCodes =
     "  Each VORN_MOTOR_SIM_ variable also exists per vendor (VORN_MOTOR_SIM_DAMIAO_..., _FEETECH_...),\n"
     "  which takes precedence.\n";
 
-// 74 is EX_IOERR of sysexits.h: no outcome of the device, so none of 0 to 5.
-constexpr int kOutputFailed = 74;
-
 int ReportOutputFailure(const std::string& reason) {
   fmt::print(stderr, "vorn-io: cannot write to standard output: {}\n", reason);
   return kOutputFailed;
@@ -72,14 +66,10 @@ int CheckedOutput(int code) {
 }
 
 struct Options {
-  std::string file;
+  MoveRequest move;
   std::vector<std::string> files;  ///< check's
   std::string node;
-  std::optional<unsigned> motor;
   std::string as;
-  std::optional<int> to;
-  std::optional<int> initial;
-  std::optional<double> timeout;
   bool markdown = false;
   bool json = false;
   bool quiet = false;
@@ -87,33 +77,8 @@ struct Options {
   std::string log_level;
 };
 
-vorn_io::tool::Selector SelectorOf(const Options& options) {
-  vorn_io::tool::Selector selector;
-  if (!options.node.empty()) {
-    selector.node_path = options.node;
-  }
-  selector.motor = options.motor;
-  if (!options.as.empty()) {
-    selector.as = options.as == "lifter" ? Device::kLifter : Device::kGripper;
-  }
-  return selector;
-}
-
-vorn_io::tool::MoveRequest RequestOf(const Options& options) {
-  return {options.file,    SelectorOf(options), options.to,
-          options.initial, options.timeout,     !options.quiet && !options.no_progress};
-}
-
-void AddFile(CLI::App& command, Options& options, const char* what) {
-  command.add_option("FILE", options.file, what)->required();
-}
-
 void AddNode(CLI::App& command, Options& options) {
   command.add_option("--node", options.node, "use the map under this key (a/b for nested keys) instead of the root");
-}
-
-void AddMotor(CLI::App& command, Options& options) {
-  command.add_option("--motor", options.motor, "use section feetechmotorN of a motor file");
 }
 
 void AddAs(CLI::App& command, Options& options, const char* kind) {
@@ -125,7 +90,8 @@ void AddAs(CLI::App& command, Options& options, const char* kind) {
 
 void AddTimeout(CLI::App& command, Options& options, const char* default_text) {
   command
-      .add_option("--timeout", options.timeout, std::string("give up after this many seconds (") + default_text + ")")
+      .add_option("--timeout", options.move.timeout_seconds,
+                  std::string("give up after this many seconds (") + default_text + ")")
       ->check(CLI::Validator(
           [](const std::string& text) {
             double seconds = 0.0;
@@ -143,8 +109,7 @@ int Main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   // Before any thread starts and before the logger first reads them; a JSON
   // document on standard output leaves no room for a log line.
-  vorn_io::tool::SetLogDefaults(
-      std::any_of(argv + 1, argv + argc, [](const char* arg) { return std::strcmp(arg, "--json") == 0; }));
+  SetLogDefaults(std::any_of(argv + 1, argv + argc, [](const char* arg) { return std::strcmp(arg, "--json") == 0; }));
 
   Options options;
   CLI::App app{"vorn-io: move, check and explain vorn_io devices (lifters and servo grippers)", "vorn-io"};
@@ -157,27 +122,31 @@ int Main(int argc, char** argv) {
   app.add_option("--log-level", options.log_level, "the library's log level for this run (wins over SPDLOG_LEVEL)")
       ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error", "critical", "off"}));
   app.add_flag("--no-progress", options.no_progress, "no progress bar or progress lines");
-  vorn_io::tool::SimulationOptions simulation;
-  vorn_io::tool::AddSimulationOptions(app, simulation);
+  SimulationOptions simulation;
+  AddSimulationOptions(app, simulation);
 
   CLI::App* version =
       app.add_subcommand("version", "print the library's version line and the motor-driver library loaded");
 
   CLI::App* lifter = app.add_subcommand("lifter", "build a lifter from a description, move it and wait for the move");
-  AddFile(*lifter, options, "lifter description (YAML map with the lifter's and its motor's keys)");
+  lifter->add_option("FILE", options.move.file, "lifter description (YAML map with the lifter's and its motor's keys)")
+      ->required();
   AddNode(*lifter, options);
-  lifter->add_option("--to", options.to, "the state to move to")->required()->check(CLI::IsMember({0, 1}));
-  lifter->add_option("--initial", options.initial, "declare the state the lifter starts in (default 0)")
+  lifter->add_option("--to", options.move.to, "the state to move to")->required()->check(CLI::IsMember({0, 1}));
+  lifter->add_option("--initial", options.move.initial, "declare the state the lifter starts in (default 0)")
       ->check(CLI::IsMember({0, 1}));
   AddAs(*lifter, options, "lifter");
   AddTimeout(*lifter, options, "default: 1.5 times the move's length plus 5 s");
 
   CLI::App* gripper =
       app.add_subcommand("gripper", "build a servo gripper, command it and wait until its motion has settled");
-  AddFile(*gripper, options, "gripper file (root key \"gripper\") or motor file (sections feetechmotorN)");
-  AddMotor(*gripper, options);
+  gripper
+      ->add_option("FILE", options.move.file,
+                   "gripper file (root key \"gripper\") or motor file (sections feetechmotorN)")
+      ->required();
+  gripper->add_option("--motor", options.move.selector.motor, "use section feetechmotorN of a motor file");
   AddNode(*gripper, options);
-  gripper->add_option("--to", options.to, "0 opens, 1 closes; without it, waits for the start-up move")
+  gripper->add_option("--to", options.move.to, "0 opens, 1 closes; without it, waits for the start-up move")
       ->check(CLI::IsMember({0, 1}));
   AddAs(*gripper, options, "gripper");
   AddTimeout(*gripper, options, "default: 90 s");
@@ -187,7 +156,7 @@ int Main(int argc, char** argv) {
   check->add_option("FILE", options.files, "lifter, gripper or motor files (-: standard input)")->required();
   check->add_flag("--json", options.json, "print one JSON document instead of lines");
   AddNode(*check, options);
-  AddMotor(*check, options);
+  check->add_option("--motor", options.move.selector.motor, "use section feetechmotorN of a motor file");
   check->add_option("--as", options.as, "the device the file describes (default: detected)")
       ->check(CLI::IsMember({"lifter", "gripper"}));
 
@@ -205,63 +174,65 @@ int Main(int argc, char** argv) {
         commands += (commands.empty() ? "" : ", ") + command->get_name();
       }
       fmt::print(stderr, "vorn-io: unknown command \"{}\" (the commands: {}); see --help\n", rest.front(), commands);
-      return vorn_io::tool::kBadConfig;
+      return kBadConfig;
     }
     const int code = app.exit(error);
-    return code == 0 ? CheckedOutput(vorn_io::tool::kDone) : vorn_io::tool::kBadConfig;
+    return code == 0 ? CheckedOutput(kDone) : kBadConfig;
   }
-  if (!options.log_level.empty()) {
-    vorn_io::tool::SetLogLevel(options.log_level);
-  } else if (options.quiet) {
-    vorn_io::tool::SetLogLevel("warn");
+  if (!options.log_level.empty() || options.quiet) {
+    SetLogLevel(options.log_level.empty() ? "warn" : options.log_level);
   }
 
   try {
-    if (const std::optional<int> code = vorn_io::tool::HandleSimulation(simulation)) {
+    if (const std::optional<int> code = HandleSimulation(simulation)) {
       return *code;
     }
+    if (!options.node.empty()) {
+      options.move.selector.node_path = options.node;
+    }
+    if (!options.as.empty()) {
+      options.move.selector.as = options.as == "lifter" ? Device::kLifter : Device::kGripper;
+    }
+    options.move.show_progress = !options.quiet && !options.no_progress;
+    int code = kBadConfig;
     if (version->parsed()) {
-      fmt::print("{}\n", get_version_str());
-      fmt::print("{}\n", vorn_io::tool::DescribeMotorDriver(vorn_io::tool::LoadedMotorDriver()));
-      return CheckedOutput(vorn_io::tool::kDone);
+      fmt::print("{}\n{}\n", get_version_str(), DescribeMotorDriver(LoadedMotorDriver()));
+      code = kDone;
+    } else if (keys->parsed()) {
+      fmt::print("{}", KeysText(options.markdown));
+      code = kDone;
+    } else if (check->parsed()) {
+      code = RunCheck(options.files, options.move.selector, options.json);
+    } else if (lifter->parsed()) {
+      code = RunLifter(options.move);
+    } else if (gripper->parsed()) {
+      code = RunGripper(options.move);
     }
-    if (keys->parsed()) {
-      fmt::print("{}", vorn_io::tool::KeysText(options.markdown));
-      return CheckedOutput(vorn_io::tool::kDone);
-    }
-    if (check->parsed()) {
-      return CheckedOutput(vorn_io::tool::RunCheck(options.files, SelectorOf(options), options.json));
-    }
-    if (lifter->parsed()) {
-      return CheckedOutput(vorn_io::tool::RunLifter(RequestOf(options)));
-    }
-    if (gripper->parsed()) {
-      return CheckedOutput(vorn_io::tool::RunGripper(RequestOf(options)));
-    }
+    return CheckedOutput(code);
   } catch (const std::system_error& error) {
     // fmt's failed write to standard output; anything else is the file's.
     if (std::ferror(stdout) != 0) {
       return ReportOutputFailure(error.code().message());
     }
-    fmt::print(stderr, "vorn-io: {}: {}\n", options.file, error.what());
-    return vorn_io::tool::kBadConfig;
-  } catch (const vorn_io::tool::ConfigError& error) {
+    fmt::print(stderr, "vorn-io: {}: {}\n", options.move.file, error.what());
+    return kBadConfig;
+  } catch (const ConfigError& error) {
     std::fflush(stdout);
-    fmt::print(stderr, "vorn-io: {}\n", error.what());
-    return vorn_io::tool::kBadConfig;
+    fmt::print(stderr, "vorn-io: {}\n", error.what());  // it names its file
+    return kBadConfig;
   } catch (const std::exception& error) {
     std::fflush(stdout);
-    fmt::print(stderr, "vorn-io: {}: {}\n", options.file, error.what());
-    return vorn_io::tool::kBadConfig;
+    fmt::print(stderr, "vorn-io: {}: {}\n", options.move.file, error.what());
+    return kBadConfig;
   }
-  return vorn_io::tool::kBadConfig;
 }
 
 }  // namespace
+}  // namespace vorn_io::tool
 
 int main(int argc, char** argv) {
   try {
-    return Main(argc, argv);
+    return vorn_io::tool::Main(argc, argv);
   } catch (...) {
     // Nothing may end the tool with an abort; the device, if any, is gone by now.
     std::fputs("vorn-io: unexpected error\n", stderr);

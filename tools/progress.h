@@ -28,14 +28,14 @@ class Progress {
   void Settling(long polls, double seconds);
 
   /// Removes the status line before the final message.
-  void Done();
+  void Done() { relay_.ClearStatus(); }
 
   /// The end of a ramp: a full bar on the terminal, "progress 100%" otherwise.
   void RampDone();
 
-  /// Writes one line of the tool's own to standard output within the stall
-  /// bound, so that a stalled output cannot keep the tool from parking.
-  void Print(const std::string& line);
+  /// Writes one line of the tool's own to standard output, so that a stalled
+  /// output cannot keep the tool from parking either.
+  void Print(const std::string& line) { WriteBounded(stdout_, line, true); }
 
  private:
   TerminalRelay& relay_;
@@ -44,8 +44,5 @@ class Progress {
   int printed_tenths_ = -1;
   long printed_polls_ = 0;
 };
-
-/// "[#######.............]  35%": the bar of a fraction, `width` cells wide.
-std::string Bar(double fraction, int width);
 
 }  // namespace vorn_io::tool

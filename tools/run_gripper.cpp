@@ -1,12 +1,12 @@
 #include <chrono>
 #include <cstdio>
-#include <memory>
+#include <string>
 
 #include <fmt/format.h>
 
 #include "tools/account_text.h"
+#include "tools/commands.h"
 #include "tools/exit_codes.h"
-#include "tools/run.h"
 #include "tools/session.h"
 #include "vorn_io/gripper/servo_gripper.h"
 
@@ -44,48 +44,34 @@ int RunGripper(const MoveRequest& request) {
 
   Session session(request.show_progress);
   fmt::print("vorn-io: gripper from {} ({})\n", file.name, part.where);
-  try {
-    // Built from the parameter map already read, whatever the layout: the
-    // gripper's file loaders would read the path a second time, and a FIFO or
-    // a process substitution has nothing left to give then.
-    session.Adopt(std::make_unique<ServoGripper>(part.node), "gripper motor disabled and released");
-  } catch (const std::exception& error) {
-    fmt::print(stderr, "vorn-io: {}: cannot build the gripper: {}\n", file.name, error.what());
-    return session.Finish(kBadConfig);
-  }
-  if (session.Signal() != 0) {
-    return session.Finish(kDone);
+  // Built from the parameter map already read, whatever the layout: the
+  // gripper's file loaders would read the path a second time, and a FIFO or
+  // a process substitution has nothing left to give then.
+  ServoGripper* gripper =
+      session.Build<ServoGripper>(file.name, "gripper", "gripper motor disabled and released", part.node);
+  if (gripper == nullptr || session.Signal() != 0) {
+    return session.Finish(kBadConfig);  // a signal's own code wins
   }
   if (request.to) {
-    session.device().setIoStatus(*request.to);
+    gripper->setIoStatus(*request.to);
   }
-
-  const Session::Clock::time_point start = Session::Clock::now();
   long polls = 0;
-  const double timeout = request.timeout_seconds.value_or(kDefaultTimeoutSeconds);
-  const Session::End end = session.PollUntil(kPollPeriod, std::chrono::duration<double>(timeout), [&] {
-    int status = 0;
-    session.device().getIoStatus(status);
-    ++polls;
-    if (status == 1) {
-      return true;
-    }
-    session.progress().Settling(polls, std::chrono::duration<double>(Session::Clock::now() - start).count());
-    return false;
-  });
-  const double elapsed = std::chrono::duration<double>(Session::Clock::now() - start).count();
-  switch (end) {
-    case Session::End::kDone:
-      session.progress().Done();
-      fmt::print("vorn-io: gripper settled after {} polls, {:.1f} s\n", polls, elapsed);
-      return session.Finish(kDone);
-    case Session::End::kTimedOut:
-      session.progress().Done();
-      fmt::print(stderr, "vorn-io: timed out after {:.1f} s, the gripper has not settled\n", elapsed);
-      return session.Finish(kTimedOut);
-    case Session::End::kSignal:
-      break;
+  const std::optional<double> took =
+      session.Await(kPollPeriod, request.timeout_seconds.value_or(kDefaultTimeoutSeconds),
+                    "the gripper has not settled", [&](double elapsed) {
+                      int status = 0;
+                      gripper->getIoStatus(status);
+                      ++polls;
+                      if (status != 1) {
+                        session.progress().Settling(polls, elapsed);
+                      }
+                      return status == 1;
+                    });
+  if (!took) {
+    return session.Finish(kTimedOut);  // or a signal's code
   }
+  session.progress().Done();
+  fmt::print("vorn-io: gripper settled after {} polls, {:.1f} s\n", polls, *took);
   return session.Finish(kDone);
 }
 

@@ -1,13 +1,11 @@
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <memory>
 
 #include <fmt/format.h>
 
 #include "tools/account_text.h"
+#include "tools/commands.h"
 #include "tools/exit_codes.h"
-#include "tools/run.h"
 #include "tools/session.h"
 #include "vorn_io/lifter.h"
 
@@ -57,57 +55,39 @@ int RunLifter(const MoveRequest& request) {
 
   Session session(request.show_progress);
   fmt::print("vorn-io: {} from {} ({})\n", LifterDevice(reading), file.name, target.where);
-  // Owned by the session; kept to ask how the move ended.
-  const UpdownLifter* built = nullptr;
-  try {
-    auto lifter = std::make_unique<UpdownLifter>(target.node);
-    built = lifter.get();
-    if (request.initial) {
-      lifter->setInitialStatus(*request.initial);
-    }
-    session.Adopt(std::move(lifter), reading.motor.settings.vendor != MotorVendor::kNone ? "motor parked and disabled"
-                                                                                         : "lifter released");
-  } catch (const std::exception& error) {
-    // The reading has reported every key the lifter cannot be built from;
-    // this is the motor's own refusal.
-    fmt::print(stderr, "vorn-io: {}: cannot build the lifter: {}\n", file.name, error.what());
-    return session.Finish(kBadConfig);
+  // The reading has reported every key the lifter cannot be built from; what
+  // is left is the motor's own refusal.
+  UpdownLifter* lifter = session.Build<UpdownLifter>(
+      file.name, "lifter",
+      reading.motor.settings.vendor != MotorVendor::kNone ? "motor parked and disabled" : "lifter released",
+      target.node);
+  if (lifter == nullptr || session.Signal() != 0) {
+    return session.Finish(kBadConfig);  // a signal's own code wins
   }
-  if (session.Signal() != 0) {
-    return session.Finish(kDone);
+  if (request.initial) {
+    lifter->setInitialStatus(*request.initial);
   }
-
   const int to = request.to.value_or(0);
-  if (session.device().setIoStatus(to) != 0) {
+  if (lifter->setIoStatus(to) != 0) {
     fmt::print(stderr, "vorn-io: the lifter refused the move to {} (its log line above says why)\n", to);
     return session.Finish(kRefused);
   }
-  const Session::Clock::time_point start = Session::Clock::now();
   const double expected = MoveSeconds(reading);
-  const double timeout = request.timeout_seconds.value_or(expected * kTimeoutFactor + kTimeoutMarginSeconds);
   int status = -1;
-  const Session::End end = session.PollUntil(kPollPeriod, std::chrono::duration<double>(timeout), [&] {
-    session.device().getIoStatus(status);
-    if (status != -1) {
-      return true;
-    }
-    const double elapsed = std::chrono::duration<double>(Session::Clock::now() - start).count();
-    session.progress().Ramp(expected > 0 ? elapsed / expected : 0.0, expected - elapsed);
-    return false;
-  });
-  const double elapsed = std::chrono::duration<double>(Session::Clock::now() - start).count();
-  switch (end) {
-    case Session::End::kDone:
-      session.progress().RampDone();
-      return session.Finish(ReportEnd(built->lastMove(), to, status, elapsed));
-    case Session::End::kTimedOut:
-      session.progress().Done();
-      fmt::print(stderr, "vorn-io: timed out after {:.1f} s, the move to {} has not ended\n", elapsed, to);
-      return session.Finish(kTimedOut);
-    case Session::End::kSignal:
-      break;
+  const std::optional<double> took =
+      session.Await(kPollPeriod, request.timeout_seconds.value_or(expected * kTimeoutFactor + kTimeoutMarginSeconds),
+                    fmt::format("the move to {} has not ended", to), [&](double elapsed) {
+                      lifter->getIoStatus(status);
+                      if (status == -1) {
+                        session.progress().Ramp(expected > 0 ? elapsed / expected : 0.0, expected - elapsed);
+                      }
+                      return status != -1;
+                    });
+  if (!took) {
+    return session.Finish(kTimedOut);  // or a signal's code
   }
-  return session.Finish(kDone);
+  session.progress().RampDone();
+  return session.Finish(ReportEnd(lifter->lastMove(), to, status, *took));
 }
 
 }  // namespace vorn_io::tool

@@ -1,41 +1,26 @@
 #include "tools/session.h"
 
-#include <cstdio>
-#include <utility>
-
-#include <fmt/format.h>
-
 #include "tools/exit_codes.h"
 
 namespace vorn_io::tool {
 
-Session::Session(bool show_progress) : relay_(show_progress), progress_(relay_, show_progress) {}
-
-Session::~Session() {
-  device_.reset();
-  relay_.Stop();
-}
-
-void Session::Adopt(std::unique_ptr<VornIoInterface> device, std::string released) {
-  device_ = std::move(device);
-  released_ = std::move(released);
-}
-
-Session::End Session::PollUntil(std::chrono::milliseconds period, std::chrono::duration<double> timeout,
-                                const std::function<bool()>& poll) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
-  for (;;) {
-    if (signals_.Received() != 0) {
-      return End::kSignal;
+std::optional<double> Session::Await(std::chrono::milliseconds period, double timeout_seconds,
+                                     const std::string& pending, const std::function<bool(double)>& poll) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  const auto elapsed = [start] { return std::chrono::duration<double>(Clock::now() - start).count(); };
+  while (signals_.Received() == 0) {
+    if (poll(elapsed())) {
+      return elapsed();
     }
-    if (poll()) {
-      return End::kDone;
-    }
-    if (Clock::now() >= deadline) {
-      return End::kTimedOut;
+    if (elapsed() >= timeout_seconds) {
+      progress_.Done();
+      fmt::print(stderr, "vorn-io: timed out after {:.1f} s, {}\n", elapsed(), pending);
+      return std::nullopt;
     }
     signals_.WaitFor(period);
   }
+  return std::nullopt;
 }
 
 int Session::Finish(int code) {

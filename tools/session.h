@@ -1,9 +1,15 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+
+#include <fmt/format.h>
 
 #include "tools/progress.h"
 #include "tools/signals.h"
@@ -18,37 +24,42 @@ namespace vorn_io::tool {
 /// process exits, so its motor is shut down whatever ends the run.
 class Session {
  public:
-  using Clock = std::chrono::steady_clock;
-
-  /// What ends the poll loop.
-  enum class End { kDone, kTimedOut, kSignal };
-
   /// Shows the move's progress if `show_progress`.
-  explicit Session(bool show_progress);
-  ~Session();
-
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-  Session(Session&&) = delete;
-  Session& operator=(Session&&) = delete;
+  explicit Session(bool show_progress) : relay_(show_progress), progress_(relay_, show_progress) {}
 
   Progress& progress() { return progress_; }
   [[nodiscard]] int Signal() const { return signals_.Received(); }
 
-  /// Takes the device over; `released` is printed once it has been destroyed.
-  void Adopt(std::unique_ptr<VornIoInterface> device, std::string released);
-  VornIoInterface& device() { return *device_; }
+  /// Builds the device, a `kind` ("lifter") described in `file`, from `args`;
+  /// `released` is printed once it has been destroyed. Null when it cannot be
+  /// built, which standard error is told.
+  template <typename T, typename... Args>
+  T* Build(const std::string& file, const char* kind, std::string released, Args&&... args) {
+    try {
+      auto device = std::make_unique<T>(std::forward<Args>(args)...);
+      T* built = device.get();
+      device_ = std::move(device);
+      released_ = std::move(released);
+      return built;
+    } catch (const std::exception& error) {
+      fmt::print(stderr, "vorn-io: {}: cannot build the {}: {}\n", file, kind, error.what());
+      return nullptr;
+    }
+  }
 
-  /// Calls `poll` every `period` until it returns true, `timeout` has passed
-  /// or a stop signal arrives.
-  End PollUntil(std::chrono::milliseconds period, std::chrono::duration<double> timeout,
-                const std::function<bool()>& poll);
+  /// Calls `poll` with the seconds since this call every `period` until it
+  /// returns true; returns those seconds then. Nothing when a stop signal
+  /// arrives first, or `timeout_seconds` pass: then standard error is told
+  /// that `pending` ("the gripper has not settled").
+  std::optional<double> Await(std::chrono::milliseconds period, double timeout_seconds, const std::string& pending,
+                              const std::function<bool(double)>& poll);
 
   /// Destroys the device and returns `code`, or the exit code of a stop
   /// signal that arrived meanwhile.
   int Finish(int code);
 
  private:
+  // Destroyed from the last: the device before the relay and the signals.
   StopSignals signals_;
   TerminalRelay relay_;
   Progress progress_;

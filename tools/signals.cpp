@@ -4,32 +4,21 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstddef>
+#include <cstring>
 #include <stdexcept>
 
 namespace vorn_io::tool {
 namespace {
 
-struct StopSignal {
-  int number;
-  const char* name;
-};
-
 // A closed terminal or SSH session (SIGHUP) is the common way a tool on a
 // robot is stopped; each of these would otherwise end the process with the
 // motor enabled.
-constexpr std::array<StopSignal, 6> kStopSignals{{
-    {SIGHUP, "SIGHUP"},
-    {SIGINT, "SIGINT"},
-    {SIGQUIT, "SIGQUIT"},
-    {SIGUSR1, "SIGUSR1"},
-    {SIGUSR2, "SIGUSR2"},
-    {SIGTERM, "SIGTERM"},
-}};
+constexpr std::array<int, 6> kStopSignals{SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGTERM};
 
 constexpr char kStillShuttingDown[] =
     "vorn-io: still shutting the device down (parking and disabling the motor); the tool exits when it is done\n";
@@ -37,13 +26,11 @@ constexpr char kStillShuttingDown[] =
 std::atomic<int> g_received{0};
 std::atomic<bool> g_shutting_down{false};
 int g_pipe[2] = {-1, -1};
-// What each stop signal did before the tool took it over; restored at the end.
-std::array<struct sigaction, kStopSignals.size()> g_previous{};
-std::array<bool, kStopSignals.size()> g_installed{};
-struct sigaction g_previous_sigpipe {};
+// What each stop signal, and SIGPIPE last, did before the tool took it over.
+std::array<struct sigaction, kStopSignals.size() + 1> g_previous{};
 
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "the signal handler needs lock-free flags");
 
 extern "C" void OnStopSignal(int number) {
   const int saved_errno = errno;
@@ -60,39 +47,6 @@ extern "C" void OnStopSignal(int number) {
   errno = saved_errno;
 }
 
-bool WasIgnored(const struct sigaction& action) {
-  return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN;
-}
-
-void InstallHandlers() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  // One handler at a time, so each line on standard error comes out whole.
-  for (const StopSignal& stop : kStopSignals) {
-    sigaddset(&action.sa_mask, stop.number);
-  }
-  // Restart the library's and the relay's blocking calls; the loop's poll()
-  // returns early on its own.
-  action.sa_flags = SA_RESTART;
-  for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
-    g_installed[i] = false;
-    if (sigaction(kStopSignals[i].number, nullptr, &g_previous[i]) != 0 || WasIgnored(g_previous[i])) {
-      continue;
-    }
-    g_installed[i] = sigaction(kStopSignals[i].number, &action, nullptr) == 0;
-  }
-}
-
-void RestoreHandlers() {
-  for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
-    if (g_installed[i]) {
-      sigaction(kStopSignals[i].number, &g_previous[i], nullptr);
-      g_installed[i] = false;
-    }
-  }
-}
-
 }  // namespace
 
 StopSignals::StopSignals() {
@@ -101,18 +55,38 @@ StopSignals::StopSignals() {
   }
   g_received.store(0);
   g_shutting_down.store(false);
-  InstallHandlers();
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  // One handler at a time, so each line on standard error comes out whole.
+  for (const int stop : kStopSignals) {
+    sigaddset(&action.sa_mask, stop);
+  }
+  // Restart the library's and the relay's blocking calls; the loop's poll()
+  // returns early on its own.
+  action.sa_flags = SA_RESTART;
+  for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
+    struct sigaction& previous = g_previous[i];
+    const bool ignored = sigaction(kStopSignals[i], nullptr, &previous) == 0 && (previous.sa_flags & SA_SIGINFO) == 0 &&
+                         previous.sa_handler == SIG_IGN;
+    if (!ignored) {
+      sigaction(kStopSignals[i], &action, nullptr);
+    }
+  }
   // Output piped into `head` must not kill the process before the device is
   // shut down: a closed pipe then fails the write instead.
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  sigaction(SIGPIPE, &ignore, &g_previous_sigpipe);
+  sigaction(SIGPIPE, &ignore, &g_previous.back());
 }
 
 StopSignals::~StopSignals() {
-  RestoreHandlers();
-  sigaction(SIGPIPE, &g_previous_sigpipe, nullptr);
+  // An ignored signal's previous disposition is the one it still has.
+  for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
+    sigaction(kStopSignals[i], &g_previous[i], nullptr);
+  }
+  sigaction(SIGPIPE, &g_previous.back(), nullptr);
   close(g_pipe[0]);
   close(g_pipe[1]);
   g_pipe[0] = g_pipe[1] = -1;
@@ -130,13 +104,9 @@ void StopSignals::WaitFor(std::chrono::milliseconds timeout) const {
 
 void StopSignals::ShuttingDown() { g_shutting_down.store(true); }
 
-const char* StopSignalName(int number) {
-  for (const StopSignal& stop : kStopSignals) {
-    if (stop.number == number) {
-      return stop.name;
-    }
-  }
-  return "signal";
+std::string StopSignalName(int number) {
+  const bool stop = std::find(kStopSignals.begin(), kStopSignals.end(), number) != kStopSignals.end();
+  return stop ? std::string("SIG") + sigabbrev_np(number) : "signal";
 }
 
 }  // namespace vorn_io::tool

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
 namespace vorn_io::tool {
 
@@ -21,11 +22,8 @@ class StopSignals {
   StopSignals();
   /// Restores the dispositions found at construction.
   ~StopSignals();
-
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
-  StopSignals(StopSignals&&) = delete;
-  StopSignals& operator=(StopSignals&&) = delete;
 
   /// The first signal received, or 0.
   [[nodiscard]] int Received() const;
@@ -39,6 +37,6 @@ class StopSignals {
 };
 
 /// "SIGHUP", "SIGINT", ... for the stop signals, "signal" for any other.
-const char* StopSignalName(int number);
+std::string StopSignalName(int number);
 
 }  // namespace vorn_io::tool

@@ -1,4 +1,4 @@
-#include "tools/sim_command.h"
+#include "tools/commands.h"
 
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -26,9 +26,8 @@ std::string ResolveProgram(const std::string& name) {
   }
   const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe)
   std::istringstream dirs(path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
     struct stat info {};
     if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0) {
       return candidate;
@@ -39,26 +38,15 @@ std::string ResolveProgram(const std::string& name) {
 
 /// Why the loader would run `program` without LD_PRELOAD (a secure-execution
 /// program), or empty.
-std::string IgnoresPreload(const std::string& program) {
+const char* IgnoresPreload(const std::string& program) {
   struct stat info {};
   if (stat(program.c_str(), &info) != 0) {
-    return {};  // exec reports it
+    return nullptr;  // exec reports it
   }
   if ((info.st_mode & (S_ISUID | S_ISGID)) != 0) {
     return "is set-user-ID or set-group-ID";
   }
-  if (getxattr(program.c_str(), "security.capability", nullptr, 0) > 0) {
-    return "has file capabilities";
-  }
-  return {};
-}
-
-std::string Absolute(const std::string& path) {
-  if (!path.empty() && path[0] == '/') {
-    return path;
-  }
-  char resolved[PATH_MAX];
-  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+  return getxattr(program.c_str(), "security.capability", nullptr, 0) > 0 ? "has file capabilities" : nullptr;
 }
 
 int RunOnSimulation(const std::string& simulation, const std::vector<std::string>& command) {
@@ -67,7 +55,7 @@ int RunOnSimulation(const std::string& simulation, const std::vector<std::string
     fmt::print(stderr, "vorn-io: sim: {}: command not found\n", command.front());
     return kBadConfig;
   }
-  if (const std::string reason = IgnoresPreload(program); !reason.empty()) {
+  if (const char* reason = IgnoresPreload(program)) {
     fmt::print(stderr,
                "vorn-io: sim: {} {}: the loader ignores LD_PRELOAD for it, so it would not run on the simulation; "
                "refused\n",
@@ -86,7 +74,6 @@ int RunOnSimulation(const std::string& simulation, const std::vector<std::string
   }
   setenv("LD_PRELOAD", preload.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
   std::vector<char*> argv;
-  argv.reserve(command.size() + 1);
   for (const std::string& arg : command) {
     argv.push_back(const_cast<char*>(arg.c_str()));
   }
@@ -120,15 +107,17 @@ std::optional<int> HandleSimulation(const SimulationOptions& options) {
                command ? "sim" : "--sim", driver.path.empty() ? std::string("none") : driver.path);
     return kBadConfig;
   }
-  if (command) {
-    const std::string simulation = Absolute(driver.path);
-    if (simulation.find_first_of(": ") != std::string::npos) {
-      fmt::print(stderr, "vorn-io: sim: {} cannot be preloaded: its path holds a space or a colon\n", simulation);
-      return kBadConfig;
-    }
-    return RunOnSimulation(simulation, options.program);
+  if (!command) {
+    return std::nullopt;
   }
-  return std::nullopt;
+  char resolved[PATH_MAX];
+  const std::string simulation =
+      driver.path[0] == '/' || realpath(driver.path.c_str(), resolved) == nullptr ? driver.path : resolved;
+  if (simulation.find_first_of(": ") != std::string::npos) {
+    fmt::print(stderr, "vorn-io: sim: {} cannot be preloaded: its path holds a space or a colon\n", simulation);
+    return kBadConfig;
+  }
+  return RunOnSimulation(simulation, options.program);
 }
 
 }  // namespace vorn_io::tool

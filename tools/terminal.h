@@ -9,6 +9,10 @@
 
 namespace vorn_io::tool {
 
+/// Writes `text` to `output` within the logger's stall bound; false if it
+/// did not all go out.
+bool WriteBounded(quorvane::detail::BoundedOutput& output, const std::string& text, bool wait);
+
 /// Keeps a status line at the bottom of the terminal while the library logs.
 ///
 /// The library writes its lines to standard output from its own threads, so a
@@ -25,13 +29,7 @@ class TerminalRelay {
   /// Starts relaying if `wanted` and standard output is a terminal that can
   /// draw a status line (TERM is not "dumb"); otherwise stays inactive.
   explicit TerminalRelay(bool wanted);
-  /// Stops relaying (see `Stop`).
-  ~TerminalRelay();
-
-  TerminalRelay(const TerminalRelay&) = delete;
-  TerminalRelay& operator=(const TerminalRelay&) = delete;
-  TerminalRelay(TerminalRelay&&) = delete;
-  TerminalRelay& operator=(TerminalRelay&&) = delete;
+  ~TerminalRelay() { Stop(); }
 
   [[nodiscard]] bool Active() const { return terminal_fd_ >= 0; }
 
@@ -51,19 +49,18 @@ class TerminalRelay {
  private:
   void Pump();
   void Relay(const std::string& lines);
-  bool Send(const std::string& text, bool wait);
+  /// After a loss nothing waits until the terminal takes text again.
+  bool Send(const std::string& text) { return WriteBounded(*terminal_, text, dropped_lines_ == 0); }
   void DrawStatus();
 
   int terminal_fd_ = -1;
-  int read_fd_ = -1;
-  int wake_read_fd_ = -1;
-  int wake_write_fd_ = -1;
+  int pipe_[2] = {-1, -1};  ///< standard output, while relaying
+  int wake_[2] = {-1, -1};  ///< tells the pump to drain and stop
   std::unique_ptr<quorvane::detail::BoundedOutput> terminal_;
   long dropped_lines_ = 0;
   std::thread pump_;
-  std::mutex mutex_;
+  std::mutex mutex_;  // also keeps the relay from being copied or moved: the pump holds `this`
   std::string status_;
-  std::string pending_;
   bool status_drawn_ = false;
 };
 

@@ -1,7 +1,6 @@
 // The tool's session in this process, where a test can make a signal arrive
 // at the one moment a process run cannot hit: while the device shuts down.
 #include <csignal>
-#include <memory>
 #include <string>
 
 #include <gmock/gmock.h>
@@ -51,7 +50,7 @@ TEST_P(SignalWhileShuttingDownTest, SaysSoAndKeepsTheFirstEnd) {
   int code = -1;
   {
     vorn_io::tool::Session session(true);
-    session.Adopt(std::make_unique<InterruptedShutdown>(c.during), "released");
+    ASSERT_NE(session.Build<InterruptedShutdown>("test.yaml", "device", "released", c.during), nullptr);
     if (c.first != 0) {
       std::raise(c.first);
     }
