@@ -12,8 +12,6 @@ namespace {
 
 namespace gripper_key = keys::gripper;
 
-std::string KeyText(const YAML::Node& key) { return key.IsScalar() ? key.Scalar() : std::string(); }
-
 /// The number of a "feetechmotor<N>" key, written as the gripper writes it:
 /// unsigned decimal without leading zeros.
 std::optional<unsigned int> SectionNumber(const std::string& key) {
@@ -57,7 +55,7 @@ std::vector<unsigned int> MotorSections(const YAML::Node& root) {
     return sections;
   }
   for (const auto& entry : root) {
-    const std::optional<unsigned int> number = SectionNumber(KeyText(entry.first));
+    const std::optional<unsigned int> number = SectionNumber(detail::KeyText(entry.first));
     if (number && std::find(sections.begin(), sections.end(), *number) == sections.end()) {
       sections.push_back(*number);
     }

@@ -18,8 +18,6 @@ std::optional<TextPosition> PositionOfMark(const YAML::Mark& mark) {
   return TextPosition{mark.line + 1, mark.column + 1};
 }
 
-std::string KeyText(const YAML::Node& key) { return key.IsScalar() ? key.Scalar() : std::string("<non-scalar key>"); }
-
 const char* TypeInWords(Type type) {
   switch (type) {
     case Type::kInt:
@@ -106,6 +104,8 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
 }
 
 }  // namespace
+
+std::string KeyText(const YAML::Node& key) { return key.IsScalar() ? key.Scalar() : std::string(); }
 
 std::optional<TextPosition> KeyMap::PositionOf(const char* key) const {
   if (!node_.IsDefined() || !node_.IsMap()) {
@@ -217,7 +217,7 @@ void AccountForStrayKeys(const KeyMap& map, const std::vector<std::string>& know
   }
   std::vector<std::string> seen;
   for (const auto& entry : map.node()) {
-    const std::string key = KeyText(entry.first);
+    const std::string key = entry.first.IsScalar() ? entry.first.Scalar() : std::string("<non-scalar key>");
     KeyAccount stray;
     stray.key = key;
     stray.position = PositionOfMark(entry.first.Mark());

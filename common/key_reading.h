@@ -149,12 +149,13 @@ void ReadRows(const KeyMap& map, const Row<Settings> (&rows)[N], WhenAbsent abse
   }
 }
 
-/// The number of rows a device stores before the first error: a device
-/// stops at an exception, so the rows after it are read for the account only.
+/// The number of rows a device stores before the first error, for an
+/// account whose first N entries are a table's rows: a device stops at an
+/// exception, so the rows after it are read for the account only.
 template <std::size_t N>
-std::size_t RowsBeforeError(const DescriptionAccount& account, std::size_t first_entry) {
+std::size_t RowsBeforeError(const DescriptionAccount& account) {
   std::size_t rows = 0;
-  while (rows < N && account.keys[first_entry + rows].origin != KeyOrigin::kError) {
+  while (rows < N && account.keys[rows].origin != KeyOrigin::kError) {
     ++rows;
   }
   return rows;
@@ -165,6 +166,9 @@ std::size_t RowsBeforeError(const DescriptionAccount& account, std::size_t first
 /// the error, and one entry says the description is no map.
 bool Subscriptable(const KeyMap& map, const char* first_key, std::exception_ptr& first_error,
                    DescriptionAccount& account);
+
+/// A map key as text; empty for a key that is no scalar.
+std::string KeyText(const YAML::Node& key);
 
 /// How a node reads in a message: "\"fast\"", "an empty value", "a sequence".
 std::string DescribeNode(const YAML::Node& value);

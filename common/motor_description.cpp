@@ -95,18 +95,15 @@ MotorReading ReadMotorKeys(const YAML::Node& node, const std::vector<std::string
   const char* vendor = kVendorNames[static_cast<int>(reading.settings.vendor)];
   for (const Row<MotorSettings>& row : kRows) {
     const bool read = named && (*row.key->vendor == '\0' || std::string(row.key->vendor) == vendor);
+    const bool shown =
+        std::find(already_accounted.begin(), already_accounted.end(), row.key->name) != already_accounted.end();
     if (read) {
       DescriptionAccount own;
       ReadRow(map, row, WhenAbsent::kKeepDefault, reading.settings, reading.error, own);
-      const bool shown =
-          std::find(already_accounted.begin(), already_accounted.end(), row.key->name) != already_accounted.end();
       if (!shown) {
         reading.account.keys.push_back(std::move(own.keys.front()));
       }
-      continue;
-    }
-    if (node.IsMap() && node[row.key->name] &&
-        std::find(already_accounted.begin(), already_accounted.end(), row.key->name) == already_accounted.end()) {
+    } else if (!shown && node.IsMap() && node[row.key->name]) {
       KeyAccount entry;
       entry.key = row.key->name;
       entry.origin = KeyOrigin::kOtherVendor;

@@ -66,7 +66,7 @@ GripperReading ReadGripperParameters(const YAML::Node& node, const GripperSettin
   detail::ReadRows(map, kRows, detail::WhenAbsent::kConvert, read, reading.error, reading.account);
   // Each value is stored as soon as it is read: a load that stops keeps
   // what it read before the error.
-  const std::size_t stored = detail::RowsBeforeError<std::size(kRows)>(reading.account, 0);
+  const std::size_t stored = detail::RowsBeforeError<std::size(kRows)>(reading.account);
   for (std::size_t row = 0; row < stored; ++row) {
     std::visit([&](auto member) { reading.settings.*member = read.*member; }, kRows[row].member);
   }
