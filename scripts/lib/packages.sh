@@ -46,6 +46,10 @@ VORN_IO_PACKAGES_hardening=(
 # line says what was installed and how long it took.
 ensure_packages() {
   local group wanted=() missing=() pkg
+  if (($# == 0)); then
+    echo "ensure_packages: name the package groups (scripts/lib/packages.sh) to install" >&2
+    return 2
+  fi
   for group in "$@"; do
     if ! declare -p "VORN_IO_PACKAGES_$group" >/dev/null 2>&1; then
       echo "ensure_packages: no package group '$group' in scripts/lib/packages.sh" >&2
