@@ -54,23 +54,8 @@ struct Selection {
 /// Both refusals, and a --node path that is not there, are `ConfigError`s.
 Selection Select(const DescriptionFile& file, const Selector& selector, std::optional<Device> building);
 
-/// One parameter map of a gripper description, as the gripper reads it.
-struct GripperPart {
-  std::string where;  ///< "root map", "key gripper", "section feetechmotor1"
-  YAML::Node node;
-  unsigned motor = 0;  ///< N of a motor file's section
-  GripperReading reading;
-};
-
-/// The parameter maps a gripper selection names (every section of a motor
-/// file read without --motor), and the root keys of its file.
-struct GripperDescription {
-  std::vector<GripperPart> parts;
-  DescriptionAccount root;
-};
-
-/// Reads a selection of any gripper kind; a --motor section that is not in
-/// the file is a `ConfigError` that lists the sections there are.
-GripperDescription ReadGripperSelection(const Selection& selection, const std::string& file_name);
+/// Reads a gripper selection (see ReadGripperSelection); a --motor section
+/// that is not in the file is a `ConfigError` that lists the sections there are.
+GripperSelection ReadGripper(const Selection& selection, const std::string& file_name);
 
 }  // namespace vorn_io::tool
