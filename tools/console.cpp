@@ -38,7 +38,7 @@ Console::Console(bool show_progress, bool library_lines)
   bar_ = show_progress && isatty(STDOUT_FILENO) != 0 && (term == nullptr || std::string(term) != "dumb");
 }
 
-void Console::Pump() {
+bool Console::Pump() {
   std::string text;
   long lines = 0;
   while (listener_.Next(line_)) {
@@ -50,6 +50,7 @@ void Console::Pump() {
   if (lines > 0) {
     Emit(std::move(text), lines);
   }
+  return lines > 0;
 }
 
 void Console::Print(const std::string& line) {
@@ -113,19 +114,23 @@ int Console::Width() const {
 }
 
 void Console::Status(const std::string& line) {
-  if (!bar_ || (line.empty() && !status_drawn_)) {
-    status_ = line;
+  // Drawn wider than the terminal, the line would wrap and "\r" could not wipe it.
+  const std::string shown = line.substr(0, static_cast<std::size_t>(std::max(Width() - 1, 0)));
+  if (!bar_ || shown == status_) {
+    Pump();
     return;
   }
-  // Drawn wider than the terminal, the line would wrap and "\r" could not wipe it.
-  status_ = line.substr(0, static_cast<std::size_t>(Width() - 1));
-  // A status line the terminal did not take is simply not on the screen.
-  status_drawn_ = Write(kWipeLine + status_) && !status_.empty();
+  status_ = shown;
+  // Drawn below the lines that came meanwhile; a status line the terminal did
+  // not take is simply not on the screen.
+  if (!Pump() && (status_drawn_ || !status_.empty())) {
+    status_drawn_ = Write(kWipeLine + status_) && !status_.empty();
+  }
 }
 
 void Console::Ramp(double fraction, double seconds_left) {
-  Pump();
   if (!show_progress_) {
+    Pump();
     return;
   }
   // The estimate comes from the ramp's length; the move itself ends when the
@@ -141,12 +146,14 @@ void Console::Ramp(double fraction, double seconds_left) {
   if (tenths > printed_tenths_) {
     printed_tenths_ = tenths;
     Print(fmt::format("vorn-io: progress {:3d}%, about {:.1f} s left\n", tenths * 10, left));
+  } else {
+    Pump();
   }
 }
 
 void Console::Settling(long polls, double seconds) {
-  Pump();
   if (!show_progress_) {
+    Pump();
     return;
   }
   if (bar_) {
@@ -156,6 +163,8 @@ void Console::Settling(long polls, double seconds) {
   if (polls >= printed_polls_ + kPollsPerLine) {
     printed_polls_ = polls - polls % kPollsPerLine;
     Print(fmt::format("vorn-io: settling, {} polls, {:.1f} s\n", printed_polls_, seconds));
+  } else {
+    Pump();
   }
 }
 

@@ -26,8 +26,8 @@ class Console {
   /// Shows the library's lines if `library_lines`, the progress if `show_progress`.
   Console(bool show_progress, bool library_lines);
 
-  /// Writes the library's lines received so far.
-  void Pump();
+  /// Writes the library's lines received so far; true if there were any.
+  bool Pump();
 
   /// Writes one line of the tool's own (ending in "\n") after the library's.
   void Print(const std::string& line);
