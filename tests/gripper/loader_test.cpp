@@ -94,61 +94,6 @@ TEST_F(GripperLoader, MinimalMapCreatesTheMotorFromTheStoredValues) {
   }
 }
 
-struct KeyCase {
-  const char* name;
-  const char* yaml;  // without dev_name, which each case adds
-  double id;
-  double baudrate;
-  double inverse;
-  std::vector<double> torques;
-  const char* logged;  // part of the parameter line
-};
-
-TEST_F(GripperLoader, ValuesAreConvertedOrFallBackSilently) {
-  const std::vector<KeyCase> cases = {
-      {"negative-baud", "id: 1\nbaudrate: -9600\n", 1, 115200, 1, {100, 100}, "baudrate = 115200,"},
-      {"word-baud", "id: 1\nbaudrate: abc\n", 1, 115200, 1, {100, 100}, "baudrate = 115200,"},
-      {"octal-baud", "id: 1\nbaudrate: 0400\n", 1, 256, 1, {100, 100}, "baudrate = 256,"},
-      {"inverse-false", "id: 2\ninverse: false\n", 2, 115200, 0, {100, 100}, "inverse = false,"},
-      {"inverse-word", "id: 2\ninverse: maybe\n", 2, 115200, 1, {100, 100}, "inverse = true,"},
-      {"id-minus-one", "id: -1\n", 4294967295.0, 115200, 1, {100, 100}, "id = 4294967295,"},
-      {"id-hex", "id: 0x10\n", 16, 115200, 1, {100, 100}, "id = 16,"},
-      {"torques",
-       "id: 3\ntorque_low: 30\ntorque_high: 62.5\n",
-       3,
-       115200,
-       1,
-       {30, 62.5},
-       "torque_low = 30, torque_high = 62.5\r\n"},
-      {"torque-word",
-       "id: 3\ntorque_low: strong\ntorque_high: [1]\n",
-       3,
-       115200,
-       1,
-       {100, 100},
-       "torque_low = 100, torque_high = 100\r\n"},
-      {"reported-only",
-       "id: 4\np: 1.23456\ni: 0.5\nd: x\nlimit_low: -10\nlimit_high: 0x20\n",
-       4,
-       115200,
-       1,
-       {100, 100},
-       "p = 1.235, i = 0.500, d =0.240, limit_low = -10, limit_high = 32,"},
-  };
-  for (const KeyCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string dev = std::string("loader-") + c.name;
-    const std::string out = LogOf([&] {
-      ServoGripper gripper(YAML::Load(std::string(c.yaml) + "dev_name: " + dev + "\n"));
-      EXPECT_THAT(ConstructorArgs(dev), ElementsAre(c.id, c.baudrate, c.inverse));
-      EXPECT_EQ(TorquesOf(gripper, dev), c.torques);
-    });
-    EXPECT_THAT(out, HasSubstr(c.logged));
-    EXPECT_THAT(out, HasSubstr(kSuccessLine));
-    EXPECT_EQ(Occurrences(out, "[ERROR]"), 0U) << out;
-  }
-}
-
 TEST_F(GripperLoader, NullDeviceNameReadsAsTheWordNull) {
   const std::string out = LogOf([] { ServoGripper gripper(YAML::Load("id: 5\ndev_name:\n")); });
   EXPECT_THAT(ConstructorArgs("null"), ElementsAre(5, 115200, 1));
