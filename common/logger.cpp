@@ -12,8 +12,8 @@
 #include <ctime>
 #include <exception>
 #include <functional>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 

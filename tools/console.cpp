@@ -95,7 +95,8 @@ bool Console::Write(const std::string& text) {
       break;
     }
     // Room for PIPE_BUF bytes: a pipe takes this much whole, without blocking.
-    const ssize_t written = write(STDOUT_FILENO, whole.data() + done, std::min<std::size_t>(whole.size() - done, PIPE_BUF));
+    const ssize_t written =
+        write(STDOUT_FILENO, whole.data() + done, std::min<std::size_t>(whole.size() - done, PIPE_BUF));
     if (written < 0 && errno != EINTR) {
       break;
     }

@@ -59,8 +59,8 @@ class Console {
   bool bar_;  ///< a terminal that can draw a status line
   std::string status_;
   bool status_drawn_ = false;
-  bool cut_ = false;     ///< a write stopped midway: the next text starts a line of its own
-  long dropped_ = 0;     ///< lines standard output did not take since it last took one
+  bool cut_ = false;  ///< a write stopped midway: the next text starts a line of its own
+  long dropped_ = 0;  ///< lines standard output did not take since it last took one
   int printed_tenths_ = -1;
   long printed_polls_ = 0;
 };

@@ -1,4 +1,4 @@
-#include "tools/load.h"
+#include "tools/commands.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -124,9 +124,9 @@ Selection Select(const DescriptionFile& file, const Selector& selector, std::opt
 GripperSelection ReadGripper(const Selection& selection, const std::string& file_name) {
   GripperSelection gripper = ReadGripperSelection(selection.node, selection.kind, selection.where, selection.motor);
   if (selection.motor && gripper.parts.empty()) {
-    throw ConfigError(fmt::format("{}: no section {} (motor sections in the file: {})", file_name,
-                                  MotorSectionKey(*selection.motor),
-                                  gripper.motors.empty() ? "none" : fmt::format("{}", fmt::join(gripper.motors, ", "))));
+    throw ConfigError(
+        fmt::format("{}: no section {} (motor sections in the file: {})", file_name, MotorSectionKey(*selection.motor),
+                    gripper.motors.empty() ? "none" : fmt::format("{}", fmt::join(gripper.motors, ", "))));
   }
   return gripper;
 }

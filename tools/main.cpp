@@ -15,7 +15,6 @@
 
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
-#include "tools/load.h"
 #include "tools/motor_driver.h"
 #include "vorn_io/logger.h"
 #include "vorn_io/version.h"

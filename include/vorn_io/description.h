@@ -221,8 +221,8 @@ VORN_IO_EXPORT std::optional<KindEvidence> TellDescriptionKind(const YAML::Node&
 
 /// One parameter map of a gripper description, as the gripper is built from it.
 struct GripperPart {
-  std::string where;  ///< "root map" (or the caller's name for the map), "key gripper", "section feetechmotor1"
-  YAML::Node node;    ///< the parameter map itself
+  std::string where;       ///< "root map" (or the caller's name for the map), "key gripper", "section feetechmotor1"
+  YAML::Node node;         ///< the parameter map itself
   unsigned int motor = 0;  ///< N of a motor file's section; 0 otherwise
   GripperReading reading;
 };

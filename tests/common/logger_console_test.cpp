@@ -152,7 +152,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     {"info:a", "configure:level=error", "info:b", "warn:c", "error:d", "configure:level=off", "error:e",
                      "configure:level=info", "info:f"},
-                    std::string(kStdoutNotSet) + kSystemdNotSet + kLevelNotSet + "  1 [INFO] a\n  2 [ERROR] d\n  3 [INFO] f\n"}),
+                    std::string(kStdoutNotSet) + kSystemdNotSet + kLevelNotSet +
+                        "  1 [INFO] a\n  2 [ERROR] d\n  3 [INFO] f\n"}),
     CaseName);
 
 }  // namespace

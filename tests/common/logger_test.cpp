@@ -25,9 +25,9 @@
 
 namespace {
 
+using quorvane::Logger;
 using quorvane::LogLine;
 using quorvane::LogListener;
-using quorvane::Logger;
 
 unsigned After(unsigned number) { return (number + 1) % 128; }
 
@@ -228,25 +228,24 @@ TEST_P(ConfigurationTest, AppliesFromTheNextLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, ConfigurationTest,
-    testing::Values(
-        ConfigurationCase{"LevelRaisedAndLowered",
-                          {"info:a", "level:warn", "info:b", "warn:c", "level:info", "info:d"},
-                          {"a", "c", "d"},
-                          "{1} [INFO] a\n{2} [WARN] c\n{3} [INFO] d\n"},
-        ConfigurationCase{"LevelOffSilencesAll",
-                          {"level:off", "error:a", "warn:b", "level:err", "warn:c", "error:d"},
-                          {"d"},
-                          "{1} [ERROR] d\n"},
-        // The console skips the number of the line it did not show; the listener does not.
-        ConfigurationCase{"ConsoleOffAndOn",
-                          {"info:a", "console:off", "info:b", "console:on", "info:c"},
-                          {"a", "b", "c"},
-                          "{1} [INFO] a\n{3} [INFO] c\n"},
-        // The payload is the message as given, then the console adds "\n".
-        ConfigurationCase{"LineBytes",
-                          {"warn:text\r\n", "error:", "info:{} {0:3d}"},
-                          {"text\r\n", "", "{} {0:3d}"},
-                          "{1} [WARN] text\r\n\n{2} [ERROR] \n{3} [INFO] {{}} {{0:3d}}\n"}),
+    testing::Values(ConfigurationCase{"LevelRaisedAndLowered",
+                                      {"info:a", "level:warn", "info:b", "warn:c", "level:info", "info:d"},
+                                      {"a", "c", "d"},
+                                      "{1} [INFO] a\n{2} [WARN] c\n{3} [INFO] d\n"},
+                    ConfigurationCase{"LevelOffSilencesAll",
+                                      {"level:off", "error:a", "warn:b", "level:err", "warn:c", "error:d"},
+                                      {"d"},
+                                      "{1} [ERROR] d\n"},
+                    // The console skips the number of the line it did not show; the listener does not.
+                    ConfigurationCase{"ConsoleOffAndOn",
+                                      {"info:a", "console:off", "info:b", "console:on", "info:c"},
+                                      {"a", "b", "c"},
+                                      "{1} [INFO] a\n{3} [INFO] c\n"},
+                    // The payload is the message as given, then the console adds "\n".
+                    ConfigurationCase{"LineBytes",
+                                      {"warn:text\r\n", "error:", "info:{} {0:3d}"},
+                                      {"text\r\n", "", "{} {0:3d}"},
+                                      "{1} [WARN] text\r\n\n{2} [ERROR] \n{3} [INFO] {{}} {{0:3d}}\n"}),
     [](const testing::TestParamInfo<ConfigurationCase>& param) { return param.param.name; });
 
 // A line longer than a pipe holds, into a pipe nobody reads: it is cut once

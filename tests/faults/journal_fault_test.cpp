@@ -82,8 +82,9 @@ TEST(JournalFault, JournalRecreatedBetweenTwoLines) {
   ChildOptions options;
   options.env = {{"SPDLOG_STDOUT", "false"}, {"SPDLOG_SYSTEMD", "true"}, {"SPDLOG_LEVEL", "info"}};
   options.journal = ChildOptions::Journal::kRecreated;
-  const auto child = RunChild(
-      VORN_IO_LOG_CHILD, {"info:before", std::string("await:") + vorn_io_test::kJournalRecreated, "info:after"}, options);
+  const auto child =
+      RunChild(VORN_IO_LOG_CHILD,
+               {"info:before", std::string("await:") + vorn_io_test::kJournalRecreated, "info:after"}, options);
   if (child.exited && child.exit_code == vorn_io_test::kNoNamespaceExit) {
     GTEST_SKIP() << kNoNamespace;
   }

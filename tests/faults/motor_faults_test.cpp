@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
-#include "vorn_io/gripper/servo_gripper.h"
 #include "test_support.h"
+#include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_io/lifter.h"
 #include "vorn_motor_sim/sim_control.h"
 

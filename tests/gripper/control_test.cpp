@@ -10,22 +10,22 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
-#include "test_support.h"
 #include "motor_journal.h"
+#include "test_support.h"
 #include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_motor_sim/sim_control.h"
 
 namespace {
 
 using gripper_test::ConstructorArgs;
-using vorn_io_test::Occurrences;
 using gripper_test::kSpeed;
 using gripper_test::LastMotion;
 using gripper_test::OpsOf;
-using vorn_io_test::LogOf;
 using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::Not;
+using vorn_io_test::LogOf;
+using vorn_io_test::Occurrences;
 using Clock = std::chrono::steady_clock;
 
 class GripperControl : public testing::Test {

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
-#include "test_support.h"
 #include "motor_journal.h"
+#include "test_support.h"
 #include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_motor_sim/sim_control.h"
 
@@ -32,12 +32,12 @@ class ScopedWorkingDirectory {
 };
 
 using gripper_test::ConstructorArgs;
-using vorn_io_test::Occurrences;
 using gripper_test::LastMotion;
-using vorn_io_test::LogOf;
 using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::Not;
+using vorn_io_test::LogOf;
+using vorn_io_test::Occurrences;
 
 constexpr const char* kSuccessLine = "[INFO] Load gripper yamlfile success!\r\n";
 constexpr const char* kErrorTag = "[ERROR] YAML Error: ";
@@ -210,8 +210,8 @@ TEST_F(GripperLoader, UnreadableFilesAreOneErrorLineAndChangeNothing) {
       const char* section = motor_file ? "feetechmotor2" : "gripper";
       const std::string message = YamlErrorOf([&] { static_cast<void>(YAML::LoadFile(file)[section]); });
       int status = 0;
-      const std::string out = LogOf(
-          [&] { status = motor_file ? gripper.function_get_para(2U, path) : gripper.function_get_para(path); });
+      const std::string out =
+          LogOf([&] { status = motor_file ? gripper.function_get_para(2U, path) : gripper.function_get_para(path); });
       EXPECT_EQ(status, -1);
       EXPECT_EQ(Occurrences(out, kErrorTag), 1U) << out;
       EXPECT_THAT(out, HasSubstr(kErrorTag + message + "\r\n"));

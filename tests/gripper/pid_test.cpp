@@ -11,9 +11,9 @@
 
 namespace {
 
-using vorn_io_test::Occurrences;
-using vorn_io_test::LogOf;
 using testing::HasSubstr;
+using vorn_io_test::LogOf;
+using vorn_io_test::Occurrences;
 
 constexpr double kTolerance = 1e-9;
 

@@ -23,8 +23,7 @@ constexpr int kLinesPerThread = 1000;
 TEST(LoggerStress, ConcurrentLinesStayWholeAndEachNumberIsUsedOnce) {
   ChildOptions options;
   options.env = {{"SPDLOG_STDOUT", "true"}, {"SPDLOG_SYSTEMD", "false"}, {"SPDLOG_LEVEL", "info"}};
-  const auto child =
-      RunChild(VORN_IO_LOG_CHILD, {fmt::format("flood:{}:{}", kThreads, kLinesPerThread)}, options);
+  const auto child = RunChild(VORN_IO_LOG_CHILD, {fmt::format("flood:{}:{}", kThreads, kLinesPerThread)}, options);
   ASSERT_TRUE(child.exited) << "signal " << child.signal << "\n" << child.err;
   ASSERT_EQ(child.exit_code, 0) << child.err;
 
@@ -67,8 +66,7 @@ TEST(LoggerStress, NumbersRunInOrderInEachOutput) {
   ChildOptions options;
   options.env = {{"SPDLOG_STDOUT", "true"}, {"SPDLOG_SYSTEMD", "true"}, {"SPDLOG_LEVEL", "info"}};
   options.journal = ChildOptions::Journal::kRead;
-  const auto child =
-      RunChild(VORN_IO_LOG_CHILD, {fmt::format("flood:{}:{}", kThreads, kLinesPerThread)}, options);
+  const auto child = RunChild(VORN_IO_LOG_CHILD, {fmt::format("flood:{}:{}", kThreads, kLinesPerThread)}, options);
   if (child.exited && child.exit_code == vorn_io_test::kNoNamespaceExit) {
     GTEST_SKIP() << "no permission for a mount namespace: no journal socket of the test's own";
   }

@@ -123,10 +123,10 @@ bool Stall(const std::string& output, int lines) {
     LOG_INFO("flood {} {}", i, vorn_io_test::FloodPadding(0, i));
   }
   // 1 kHz ticks, each logging its line; a short move.
-  auto* lifter = new UpdownLifter(
-      YAML::Load("{vendor: damiao, dev_name: stall, freq: 1000, speed: 10.0, maxpos: 2.0}"));
-  const bool moved = lifter->setIoStatus(1) == 0 &&
-                     vorn_io_test::WaitForEndOfMove(*lifter, std::chrono::seconds(20)) == 1;
+  auto* lifter =
+      new UpdownLifter(YAML::Load("{vendor: damiao, dev_name: stall, freq: 1000, speed: 10.0, maxpos: 2.0}"));
+  const bool moved =
+      lifter->setIoStatus(1) == 0 && vorn_io_test::WaitForEndOfMove(*lifter, std::chrono::seconds(20)) == 1;
   delete lifter;
   const auto held = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
   std::fprintf(stderr, "held %lld ms\n", static_cast<long long>(held.count()));

@@ -36,7 +36,8 @@ inline std::size_t ThreadCount() {
 }
 
 /// Polls `condition` every millisecond until it holds; false if `limit` passed first.
-inline bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+inline bool WaitFor(const std::function<bool()>& condition,
+                    std::chrono::milliseconds limit = std::chrono::seconds(60)) {
   const auto until = std::chrono::steady_clock::now() + limit;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > until) {
