@@ -52,7 +52,8 @@ class Console {
   bool Write(const std::string& text);
   [[nodiscard]] int Width() const;
 
-  quorvane::LogListener listener_;
+  // Room for the lines of a fast lifter's ticks between two polls.
+  quorvane::LogListener listener_{1U << 14U};
   quorvane::LogLine line_;
   bool show_progress_;
   bool library_lines_;
