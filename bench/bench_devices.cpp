@@ -18,6 +18,7 @@
 #include <spdlog/pattern_formatter.h>
 #include <yaml-cpp/yaml.h>
 
+#include "configure_logger.h"
 #include "figures.h"
 #include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_io/lifter.h"

@@ -7,6 +7,7 @@
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/null_sink.h>
 
+#include "configure_logger.h"
 #include "figures.h"
 #include "vorn_io/logger.h"
 

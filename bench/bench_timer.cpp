@@ -14,6 +14,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "configure_logger.h"
 #include "figures.h"
 #include "vorn_io/private_timer.h"
 

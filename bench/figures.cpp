@@ -62,12 +62,6 @@ std::string Number(double value) {
 
 }  // namespace
 
-void ConfigureLogger(const char* level, bool console) {
-  setenv("SPDLOG_STDOUT", console ? "true" : "false", 1);
-  setenv("SPDLOG_SYSTEMD", "false", 1);
-  setenv("SPDLOG_LEVEL", level, 1);
-}
-
 int RunAndReport(int argc, char** argv, const std::vector<Figure>& figures) {
   // Defaults first, so that flags given on the command line override them.
   std::vector<char*> args{argv[0]};

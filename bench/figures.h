@@ -40,8 +40,4 @@ struct Figure {
 /// scripts/bench collects these lines into its table.
 int RunAndReport(int argc, char** argv, const std::vector<Figure>& figures);
 
-/// Sets the logger's three variables before its first use in this process:
-/// the journal off, the console as `console` says.
-void ConfigureLogger(const char* level, bool console = false);
-
 }  // namespace vorn_io_bench

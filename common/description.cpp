@@ -143,6 +143,28 @@ GripperFileReading ReadMotorFile(const YAML::Node& root) {
   return reading;
 }
 
+GripperSelection ReadGripperSelection(const YAML::Node& node, DescriptionKind kind, const std::string& where,
+                                      std::optional<unsigned int> motor) {
+  GripperSelection selection;
+  if (kind != DescriptionKind::kGripperFile && kind != DescriptionKind::kMotorFile) {
+    selection.parts.push_back({where, node, 0, ReadGripperParameters(node)});
+    return selection;
+  }
+  const bool motor_file = kind == DescriptionKind::kMotorFile;
+  GripperFileReading file = motor_file ? ReadMotorFile(node) : ReadGripperFile(node);
+  selection.root = std::move(file.root);
+  for (GripperSection& section : file.sections) {
+    if (motor_file) {
+      selection.motors.push_back(section.motor);
+    }
+    if (!motor || section.motor == *motor) {
+      selection.parts.push_back({(motor_file ? "section " : "key ") + section.key, node[section.key], section.motor,
+                                 std::move(section.reading)});
+    }
+  }
+  return selection;
+}
+
 const char* KindName(DescriptionKind kind) {
   switch (kind) {
     case DescriptionKind::kLifter:

@@ -1,15 +1,48 @@
-#include "tools/check.h"
-
+// `vorn-io check`, and how a reader's account reads in words.
 #include <algorithm>
 #include <cstdio>
 
 #include <fmt/format.h>
+#include <nlohmann/json.hpp>
 
-#include "tools/account_text.h"
-#include "tools/check_report.h"
+#include "tools/commands.h"
+#include "tools/exit_codes.h"
 
 namespace vorn_io::tool {
 namespace {
+
+// In the order a person reads them: what, where, then the findings and the verdict.
+using json = nlohmann::ordered_json;
+
+/// Ordered: the worst of several is the greatest, and it is the exit code.
+enum class Result { kClean = kDone, kFlagged = kRefused, kError = kBadConfig };
+
+const char* ResultName(Result result) {
+  return result == Result::kClean ? "clean" : result == Result::kFlagged ? "flagged" : "error";
+}
+
+/// The lifter's move, as long as it takes.
+struct Move {
+  unsigned long long ticks = 0;
+  double period_ms = 0.0;
+  double seconds = 0.0;
+};
+
+struct CheckedDescription {
+  std::string kind;    ///< "lifter", "gripper file", ...
+  std::string where;   ///< "root map", "key gripper", "section feetechmotor1", "file root"
+  std::string device;  ///< "lifter with a damiao motor", "gripper", ...
+  DescriptionAccount account;
+  std::optional<Move> move;
+  Result result = Result::kClean;
+};
+
+struct CheckedFile {
+  std::string name;
+  std::string error;  ///< why it could not be read; then it holds no description
+  std::vector<CheckedDescription> descriptions;
+  Result result = Result::kClean;
+};
 
 CheckedDescription Describe(std::string kind, std::string where, std::string device, DescriptionAccount account) {
   CheckedDescription description{std::move(kind), std::move(where), std::move(device), std::move(account), {}, {}};
@@ -29,7 +62,7 @@ std::vector<CheckedDescription> CheckSelection(const Selection& selection, const
     }
     return checked;
   }
-  GripperDescription gripper = ReadGripperSelection(selection, name);
+  GripperSelection gripper = ReadGripper(selection, name);
   if (!gripper.root.keys.empty()) {
     checked.push_back(Describe(KindName(selection.kind), "file root", KindName(selection.kind), gripper.root));
   }
@@ -97,19 +130,51 @@ void PrintPlain(const CheckedFile& file) {
   }
 }
 
-}  // namespace
-
-const char* ResultName(Result result) {
-  switch (result) {
-    case Result::kClean:
-      return "clean";
-    case Result::kFlagged:
-      return "flagged";
-    case Result::kError:
-      return "error";
+json DescriptionJson(const CheckedDescription& description) {
+  json keys = json::array();
+  for (const KeyAccount& key : description.account.keys) {
+    json entry{{"key", key.key}, {"value", key.value}, {"origin", OriginName(key.origin)}, {"detail", key.detail}};
+    if (key.position) {
+      entry["line"] = key.position->line;
+      entry["column"] = key.position->column;
+    }
+    keys.push_back(std::move(entry));
   }
-  return "";
+  json entry{{"kind", description.kind},
+             {"where", description.where},
+             {"device", description.device},
+             {"keys", std::move(keys)}};
+  if (description.move) {
+    entry["move"] = {{"ticks", description.move->ticks},
+                     {"period_ms", description.move->period_ms},
+                     {"seconds", description.move->seconds}};
+  }
+  entry["result"] = ResultName(description.result);
+  return entry;
 }
+
+/// The whole check as one JSON document, with a final newline.
+std::string JsonReport(const std::vector<CheckedFile>& files, Result overall) {
+  json list = json::array();
+  for (const CheckedFile& file : files) {
+    json descriptions = json::array();
+    for (const CheckedDescription& description : file.descriptions) {
+      descriptions.push_back(DescriptionJson(description));
+    }
+    json entry{{"file", file.name}};
+    if (!file.error.empty()) {
+      entry["error"] = file.error;
+    }
+    entry["descriptions"] = std::move(descriptions);
+    entry["result"] = ResultName(file.result);
+    list.push_back(std::move(entry));
+  }
+  const json report{{"files", std::move(list)}, {"result", ResultName(overall)}};
+  // A description's bytes need not be UTF-8; JSON text must be.
+  return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace
 
 int RunCheck(const std::vector<std::string>& paths, const Selector& selector, bool json) {
   std::vector<CheckedFile> files;
@@ -125,6 +190,58 @@ int RunCheck(const std::vector<std::string>& paths, const Selector& selector, bo
     fmt::print("{}", JsonReport(files, overall));
   }
   return static_cast<int>(overall);
+}
+
+std::string Escaped(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\t') {
+      escaped += "\\t";
+    } else if (c == '\r') {
+      escaped += "\\r";
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+      escaped += fmt::format("\\x{:02x}", static_cast<unsigned char>(c));
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::string LifterDevice(const LifterReading& reading) {
+  const MotorSettings& motor = reading.motor.settings;
+  return motor.vendor == MotorVendor::kNone ? std::string("lifter without a motor")
+                                            : "lifter with a " + motor.vendor_name + " motor";
+}
+
+double MoveSeconds(const LifterReading& reading) {
+  return static_cast<double>(reading.move_ticks) * reading.tick_period_ms / 1000.0;
+}
+
+void PrintNotes(const std::string& file, const DescriptionAccount& account) {
+  bool any = false;
+  for (const KeyAccount& key : account.keys) {
+    if (key.Flagged()) {
+      fmt::print(stderr, "vorn-io: note: {}: {}: {}\n", file, Escaped(key.key), Escaped(key.detail));
+      any = true;
+    }
+  }
+  if (any) {
+    fmt::print(stderr, "vorn-io: note: `vorn-io check {}` explains every key\n", file == FileName("-") ? "-" : file);
+  }
+}
+
+int ReportErrors(const std::string& file, const DescriptionAccount& account) {
+  for (const KeyAccount& key : account.keys) {
+    if (key.origin == KeyOrigin::kError) {
+      fmt::print(stderr, "vorn-io: {}: {}: {}\n", file, Escaped(key.key), Escaped(key.detail));
+    }
+  }
+  fmt::print(stderr, "vorn-io: {}: the device cannot be built from this description\n", file);
+  return kBadConfig;
 }
 
 }  // namespace vorn_io::tool

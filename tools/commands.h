@@ -1,15 +1,66 @@
 #pragma once
 
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include <yaml-cpp/yaml.h>
 #include <CLI/CLI.hpp>
 
-#include "tools/load.h"
+#include "vorn_io/description.h"
 
-// The commands of `vorn-io` besides `check`.
+// The commands of `vorn-io`, how they read a description, and how a reader's
+// account reads in words.
 namespace vorn_io::tool {
+
+/// A description that cannot be read or used; the message names the file.
+class ConfigError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// How messages name the file at `path`: itself, or "<stdin>" for "-".
+std::string FileName(const std::string& path);
+
+/// A description file as it was read once.
+struct DescriptionFile {
+  std::string name;  ///< the path, or "<stdin>" for "-"
+  YAML::Node root;
+};
+
+/// Reads `path` once ("-": standard input; a FIFO or a process substitution
+/// too) and parses it. A missing file, a directory, an unreadable file or a
+/// syntax error becomes a `ConfigError` with a message a person can act on.
+DescriptionFile LoadDescription(const std::string& path);
+
+enum class Device { kLifter, kGripper };
+
+/// What the command line says about the description.
+struct Selector {
+  std::optional<std::string> node_path;  ///< "a/b" selects root["a"]["b"]
+  std::optional<unsigned> motor;         ///< section feetechmotorN of a motor file
+  std::optional<Device> as;              ///< --as: the device, whatever the keys say
+};
+
+/// The description the selector names in a file.
+struct Selection {
+  DescriptionKind kind = DescriptionKind::kLifter;
+  YAML::Node node;    ///< the root map, or the map under --node
+  std::string where;  ///< "root map", "key a/b"
+  std::optional<unsigned> motor;
+};
+
+/// Resolves the selector in `file`. For a command that builds `building`, a
+/// description whose keys say it is the other device is refused unless --as
+/// names it; without either, a description whose kind cannot be told is.
+/// Both refusals, and a --node path that is not there, are `ConfigError`s.
+Selection Select(const DescriptionFile& file, const Selector& selector, std::optional<Device> building);
+
+/// Reads a gripper selection (see ReadGripperSelection); a --motor section
+/// that is not in the file is a `ConfigError` that lists the sections there are.
+GripperSelection ReadGripper(const Selection& selection, const std::string& file_name);
 
 /// What `vorn-io lifter` and `vorn-io gripper` are asked to do.
 struct MoveRequest {
@@ -19,6 +70,7 @@ struct MoveRequest {
   std::optional<int> initial;  ///< lifter only: the state it is declared to start in
   std::optional<double> timeout_seconds;
   bool show_progress = true;  ///< off with --quiet or --no-progress
+  bool library_lines = true;  ///< the library's lines on standard output (SPDLOG_STDOUT)
 };
 
 /// Builds a lifter, moves it and waits for the move to end. Returns an exit code.
@@ -27,6 +79,12 @@ int RunLifter(const MoveRequest& request);
 /// Builds a servo gripper, commands it (or not) and waits for its motion to
 /// settle. Returns an exit code.
 int RunGripper(const MoveRequest& request);
+
+/// `vorn-io check`: prints the readers' account of every description in
+/// each file ("-": standard input), as plain lines or as one JSON document.
+/// Returns the worst exit code among the files: 0 clean, 1 flagged, 2 an
+/// error (a file that cannot be read or selected from counts as one).
+int RunCheck(const std::vector<std::string>& paths, const Selector& selector, bool json);
 
 /// `vorn-io keys`: the three key tables as the Markdown of README.md's
 /// configuration reference (which is generated from it), or as aligned text.
@@ -48,5 +106,22 @@ void AddSimulationOptions(CLI::App& app, SimulationOptions& options);
 /// with. Refuses either form unless the loaded motor-driver library is the
 /// simulation; `sim` returns only when the program could not be started.
 std::optional<int> HandleSimulation(const SimulationOptions& options);
+
+/// `text` with its control characters (below 0x20, and 0x7f) escaped as
+/// \n, \t, \r or \xNN, so a value cannot break or fake a line.
+std::string Escaped(std::string_view text);
+
+/// "lifter with a damiao motor", "lifter without a motor".
+std::string LifterDevice(const LifterReading& reading);
+
+/// How long a move of the lifter takes, in seconds; 0 when it never ends.
+double MoveSeconds(const LifterReading& reading);
+
+/// Prints each flagged key of `account` as a note on standard error, so a
+/// person running a move learns what `vorn-io check` would tell them.
+void PrintNotes(const std::string& file, const DescriptionAccount& account);
+
+/// Prints the keys the device cannot be built from; returns the exit code for them.
+int ReportErrors(const std::string& file, const DescriptionAccount& account);
 
 }  // namespace vorn_io::tool

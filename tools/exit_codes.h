@@ -3,25 +3,48 @@
 #include <csignal>
 
 // What `vorn-io` tells its caller (a shell script, a CI job) through its exit
-// status. Documented in --help and in README.md; scripts rely on the numbers.
+// status; scripts rely on the numbers. The table is the one place that says
+// what each code means: --help prints it and the enum takes its numbers from
+// it (README.md documents the same).
 namespace vorn_io::tool {
 
-enum ExitCode : int {
-  kDone = 0,       ///< the move ended, or the description checked clean
-  kRefused = 1,    ///< the device refused the command, or `check` flagged something
-  kBadConfig = 2,  ///< the file could not be read, describes another kind of device, or the device could not be built
-  kTimedOut = 3,   ///< the move did not end before the deadline; the device was shut down
-  kHeld = 4,       ///< the lifter's move ended, but the torque hold stopped the motor on some ticks
-  kAbandoned = 5,  ///< the lifter gave the move up on a failing motor; it is in neither state
-  /// Standard output could not be written: EX_IOERR of sysexits.h, no outcome of the device.
-  kOutputFailed = 74,
+struct ExitCodeMeaning {
+  int code;
+  const char* meaning;  ///< as --help prints it, continuation lines indented
 };
+
+inline constexpr ExitCodeMeaning kExitCodes[] = {
+    {0, "done: the move ended, or the description checked clean"},
+    {1, "refused by the device, or flagged by check"},
+    {2,
+     "bad configuration: the file cannot be read, describes another kind of device (see --as),\n"
+     "       or the device cannot be built from it; or no motor-driver library can be loaded"},
+    {3, "timed out: the move did not end in time (the device was shut down)"},
+    {4, "held: the lifter's move ended, but the torque hold stopped the motor on some ticks"},
+    {5, "abandoned: the lifter gave the move up on a failing motor; it is in neither state"},
+    {74, "standard output could not be written (closed, disk full); the device was shut down first"},
+};
+
+enum ExitCode : int {
+  kDone = kExitCodes[0].code,
+  kRefused = kExitCodes[1].code,
+  kBadConfig = kExitCodes[2].code,
+  kTimedOut = kExitCodes[3].code,
+  kHeld = kExitCodes[4].code,
+  kAbandoned = kExitCodes[5].code,
+  kOutputFailed = kExitCodes[6].code,  ///< EX_IOERR of sysexits.h: no outcome of the device
+};
+
+/// The stop signals' codes, after the table in --help.
+inline constexpr const char* kSignalExitCodes =
+    "  129 SIGHUP, 130 SIGINT (Ctrl-C), 131 SIGQUIT, 138 SIGUSR1, 140 SIGUSR2, 143 SIGTERM:\n"
+    "       stopped by that signal (128 + its number); the device was shut down first.\n"
+    "       A signal ignored when the tool started (nohup) stays ignored.\n";
 
 /// The exit code after the stop signal `number`, as a shell reports a process
 /// that signal ended.
 constexpr int ExitCodeOfSignal(int number) { return 128 + number; }
 
-// --help documents the codes of the stop signals as numbers.
 static_assert(SIGHUP == 1 && SIGINT == 2 && SIGQUIT == 3 && SIGUSR1 == 10 && SIGUSR2 == 12 && SIGTERM == 15,
               "the documented exit codes are 128 + the signal numbers of this platform");
 

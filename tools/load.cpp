@@ -1,4 +1,4 @@
-#include "tools/load.h"
+#include "tools/commands.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 namespace vorn_io::tool {
 namespace {
@@ -120,28 +121,14 @@ Selection Select(const DescriptionFile& file, const Selector& selector, std::opt
   return selection;
 }
 
-GripperDescription ReadGripperSelection(const Selection& selection, const std::string& file_name) {
-  GripperDescription description;
-  if (selection.kind == DescriptionKind::kParameterMap) {
-    description.parts.push_back({selection.where, selection.node, 0, ReadGripperParameters(selection.node)});
-    return description;
+GripperSelection ReadGripper(const Selection& selection, const std::string& file_name) {
+  GripperSelection gripper = ReadGripperSelection(selection.node, selection.kind, selection.where, selection.motor);
+  if (selection.motor && gripper.parts.empty()) {
+    throw ConfigError(
+        fmt::format("{}: no section {} (motor sections in the file: {})", file_name, MotorSectionKey(*selection.motor),
+                    gripper.motors.empty() ? "none" : fmt::format("{}", fmt::join(gripper.motors, ", "))));
   }
-  const bool motor_file = selection.kind == DescriptionKind::kMotorFile;
-  GripperFileReading file = motor_file ? ReadMotorFile(selection.node) : ReadGripperFile(selection.node);
-  description.root = std::move(file.root);
-  std::string numbers;
-  for (GripperSection& section : file.sections) {
-    numbers += (numbers.empty() ? "" : ", ") + std::to_string(section.motor);
-    if (!selection.motor || section.motor == *selection.motor) {
-      description.parts.push_back({(motor_file ? "section " : "key ") + section.key, selection.node[section.key],
-                                   section.motor, std::move(section.reading)});
-    }
-  }
-  if (selection.motor && description.parts.empty()) {
-    throw ConfigError(fmt::format("{}: no section {} (motor sections in the file: {})", file_name,
-                                  MotorSectionKey(*selection.motor), numbers.empty() ? "none" : numbers));
-  }
-  return description;
+  return gripper;
 }
 
 }  // namespace vorn_io::tool

@@ -13,30 +13,17 @@
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
-#include "tools/check.h"
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
-#include "tools/load.h"
-#include "tools/log_environment.h"
 #include "tools/motor_driver.h"
+#include "vorn_io/logger.h"
 #include "vorn_io/version.h"
 
 namespace vorn_io::tool {
 namespace {
 
-constexpr const char* kExitCodes =
-    "Exit codes:\n"
-    "  0    done: the move ended, or the description checked clean\n"
-    "  1    refused by the device, or flagged by check\n"
-    "  2    bad configuration: the file cannot be read, describes another kind of device (see --as),\n"
-    "       or the device cannot be built from it; or no motor-driver library can be loaded\n"
-    "  3    timed out: the move did not end in time (the device was shut down)\n"
-    "  4    held: the lifter's move ended, but the torque hold stopped the motor on some ticks\n"
-    "  5    abandoned: the lifter gave the move up on a failing motor; it is in neither state\n"
-    "  74   standard output could not be written (closed, disk full); the device was shut down first\n"
-    "  129 SIGHUP, 130 SIGINT (Ctrl-C), 131 SIGQUIT, 138 SIGUSR1, 140 SIGUSR2, 143 SIGTERM:\n"
-    "       stopped by that signal (128 + its number); the device was shut down first.\n"
-    "       A signal ignored when the tool started (nohup) stays ignored.\n"
+// Follows the exit codes in --help.
+constexpr const char* kEnvironment =
     "\n"
     "Environment:\n"
     "  SPDLOG_STDOUT    true: the library's lines on standard output; false: none (default true)\n"
@@ -51,6 +38,14 @@ constexpr const char* kExitCodes =
     "  VORN_MOTOR_SIM_FAIL, _THROW    these motor operations fail (or throw); name@N spares N calls\n"
     "  Each VORN_MOTOR_SIM_ variable also exists per vendor (VORN_MOTOR_SIM_DAMIAO_..., _FEETECH_...),\n"
     "  which takes precedence.\n";
+
+std::string HelpFooter() {
+  std::string text = "Exit codes:\n";
+  for (const ExitCodeMeaning& row : kExitCodes) {
+    text += fmt::format("  {:<4} {}\n", row.code, row.meaning);
+  }
+  return text + kSignalExitCodes + kEnvironment;
+}
 
 int ReportOutputFailure(const std::string& reason) {
   fmt::print(stderr, "vorn-io: cannot write to standard output: {}\n", reason);
@@ -104,17 +99,14 @@ void AddTimeout(CLI::App& command, Options& options, const char* default_text) {
 }
 
 int Main(int argc, char** argv) {
-  // Line by line, so the progress lines and the library's log lines keep
-  // their order when standard output is a pipe or a file.
+  // Line by line, so the tool's lines written through stdio and those it
+  // writes itself keep their order when standard output is a pipe or a file.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  // Before any thread starts and before the logger first reads them; a JSON
-  // document on standard output leaves no room for a log line.
-  SetLogDefaults(std::any_of(argv + 1, argv + argc, [](const char* arg) { return std::strcmp(arg, "--json") == 0; }));
 
   Options options;
   CLI::App app{"vorn-io: move, check and explain vorn_io devices (lifters and servo grippers)", "vorn-io"};
   app.require_subcommand(1);
-  app.footer(kExitCodes);
+  app.footer(HelpFooter());
   app.set_version_flag("--version", get_version_str());
   // The tool's own options may follow the command, as in `vorn-io lifter FILE --to 1 -q`.
   app.fallthrough();
@@ -179,9 +171,15 @@ int Main(int argc, char** argv) {
     const int code = app.exit(error);
     return code == 0 ? CheckedOutput(kDone) : kBadConfig;
   }
+  // The library's own console output is off for the run: the move commands
+  // print its lines themselves (below their progress bar), and nothing else
+  // may reach standard output besides a command's results. Configured before
+  // its first line, the logger says nothing about variables left unset.
+  quorvane::LogSettings settings{false, std::nullopt, std::nullopt};
   if (!options.log_level.empty() || options.quiet) {
-    SetLogLevel(options.log_level.empty() ? "warn" : options.log_level);
+    settings.level = spdlog::level::from_str(options.log_level.empty() ? "warn" : options.log_level);
   }
+  options.move.library_lines = quorvane::Logger::Configure(settings).console.value_or(true);
 
   try {
     if (const std::optional<int> code = HandleSimulation(simulation)) {

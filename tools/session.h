@@ -11,23 +11,22 @@
 
 #include <fmt/format.h>
 
-#include "tools/progress.h"
+#include "tools/console.h"
 #include "tools/signals.h"
-#include "tools/terminal.h"
 #include "vorn_io/vorn_io_interface.h"
 
 namespace vorn_io::tool {
 
 /// One device driven from the command line, from its construction to its
-/// destruction: the signals, the terminal, the poll loop and the exit code.
-/// The device is always destroyed through `VornIoInterface` before the
+/// destruction: the signals, standard output, the poll loop and the exit
+/// code. The device is always destroyed through `VornIoInterface` before the
 /// process exits, so its motor is shut down whatever ends the run.
 class Session {
  public:
-  /// Shows the move's progress if `show_progress`.
-  explicit Session(bool show_progress) : relay_(show_progress), progress_(relay_, show_progress) {}
+  /// Shows the move's progress if `show_progress`, the library's lines if `library_lines`.
+  explicit Session(bool show_progress, bool library_lines = true) : console_(show_progress, library_lines) {}
 
-  Progress& progress() { return progress_; }
+  Console& console() { return console_; }
   [[nodiscard]] int Signal() const { return signals_.Received(); }
 
   /// Builds the device, a `kind` ("lifter") described in `file`, from `args`;
@@ -40,8 +39,10 @@ class Session {
       T* built = device.get();
       device_ = std::move(device);
       released_ = std::move(released);
+      console_.Pump();
       return built;
     } catch (const std::exception& error) {
+      console_.Pump();
       fmt::print(stderr, "vorn-io: {}: cannot build the {}: {}\n", file, kind, error.what());
       return nullptr;
     }
@@ -59,10 +60,9 @@ class Session {
   int Finish(int code);
 
  private:
-  // Destroyed from the last: the device before the relay and the signals.
+  // Destroyed from the last: the device before the console and the signals.
   StopSignals signals_;
-  TerminalRelay relay_;
-  Progress progress_;
+  Console console_;
   std::unique_ptr<VornIoInterface> device_;
   std::string released_;
 };

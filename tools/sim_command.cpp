@@ -13,7 +13,6 @@
 #include <fmt/format.h>
 
 #include "tools/exit_codes.h"
-#include "tools/log_environment.h"
 #include "tools/motor_driver.h"
 
 namespace vorn_io::tool {
@@ -62,8 +61,6 @@ int RunOnSimulation(const std::string& simulation, const std::vector<std::string
                program, reason);
     return kBadConfig;
   }
-  // The program is the user's: it gets their environment, not the tool's log defaults.
-  RestoreUserEnvironment();
   // A preload wins over the program's own RPATH or RUNPATH to a vendor's
   // driver, and over the loader's cache; LD_LIBRARY_PATH would not.
   std::string preload = simulation;

@@ -219,4 +219,30 @@ struct KindEvidence {
 /// a parameter map. Nothing when the keys do not tell.
 VORN_IO_EXPORT std::optional<KindEvidence> TellDescriptionKind(const YAML::Node& root);
 
+/// One parameter map of a gripper description, as the gripper is built from it.
+struct GripperPart {
+  std::string where;       ///< "root map" (or the caller's name for the map), "key gripper", "section feetechmotor1"
+  YAML::Node node;         ///< the parameter map itself
+  unsigned int motor = 0;  ///< N of a motor file's section; 0 otherwise
+  GripperReading reading;
+};
+
+/// The parameter maps of a gripper description of any kind.
+struct GripperSelection {
+  /// Every map of the description in file order, or only the section asked for.
+  std::vector<GripperPart> parts;
+  /// The root keys of a gripper or motor file that no gripper reads.
+  DescriptionAccount root;
+  /// Every motor section of a motor file, in file order.
+  std::vector<unsigned int> motors;
+};
+
+/// Reads `node` as a gripper description of `kind` (not kLifter): a
+/// parameter map, named `where` in its part, a gripper file or a motor file.
+/// With `motor`, a motor file's section feetechmotor<motor> only; `parts` is
+/// empty when the file has no such section.
+VORN_IO_EXPORT GripperSelection ReadGripperSelection(const YAML::Node& node, DescriptionKind kind,
+                                                     const std::string& where,
+                                                     std::optional<unsigned int> motor = std::nullopt);
+
 }  // namespace vorn_io

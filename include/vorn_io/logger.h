@@ -1,10 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include <fmt/format.h>
@@ -15,21 +18,53 @@
 
 namespace quorvane {
 
+/// Settings a host gives the logger from code (`Logger::Configure`). A field
+/// left empty leaves that setting as it is.
+struct LogSettings {
+  std::optional<bool> console;  ///< numbered lines on standard output
+  std::optional<bool> journal;  ///< one systemd journal entry per line
+  /// Lines below it are not emitted; `spdlog::level::off` emits none.
+  std::optional<spdlog::level::level_enum> level;
+};
+
+/// One emitted line, as a `LogListener` receives it.
+struct LogLine {
+  unsigned number = 0;  ///< as printed: 0 to 127
+  spdlog::level::level_enum level = spdlog::level::info;
+  /// The whole line as the console shows it ("  7 [WARN] text"), without the
+  /// "\n" the console adds.
+  std::string text;
+  std::size_t message_at = 0;  ///< where the message starts in `text`
+  std::string file;            ///< source location of the log call
+  int line = 0;
+  std::string function;
+  /// For the logger's own line "N lines dropped: ...": N. Otherwise 0.
+  std::uint64_t dropped = 0;
+
+  [[nodiscard]] std::string_view Message() const { return std::string_view(text).substr(message_at); }
+};
+
 /// The process-wide logger of vorn_io.
 ///
-/// Built on first use from three environment variables, read once:
+/// Configuration. Unless the host configures it from code, the logger reads
+/// three environment variables once, when it comes into being (at the first
+/// log call of the process):
 ///   SPDLOG_STDOUT  "true" (default) or "false": numbered lines on standard output
 ///   SPDLOG_SYSTEMD "true" or "false" (default): one journal entry per line
 ///   SPDLOG_LEVEL   "trace", "debug", "info" (default), "warning", "error", "critical"
+/// and writes a notice to standard output for each one that is not set or is
+/// invalid. `Configure` changes the outputs and the level from code, at any
+/// time; see there for how it meets the environment.
 ///
 /// Every emitted line starts with a sequence number (0 to 127, three columns)
 /// and a level tag. Lines are written through `LOG_INFO`, `LOG_WARN` and
 /// `LOG_ERROR`; nothing else in the library talks to spdlog.
 ///
 /// Order: a line's number is taken under one lock that also covers writing it
-/// to the console and to the journal, so in each output the line numbered
-/// N + 1 never comes before the line numbered N, and both outputs carry the
-/// same number for a line.
+/// to the console, to the journal and to every listener, so in each of them
+/// the line numbered N + 1 never comes before the line numbered N, and all
+/// carry the same number for a line. A configuration change takes the same
+/// lock: it applies from the next line on and never reorders or renumbers one.
 ///
 /// Stalled outputs: no log call is held longer than `kStallBoundMs` (5 ms)
 /// by an output that does not take its line, such as a pipe nobody reads, a
@@ -45,6 +80,8 @@ namespace quorvane {
 /// numbers there skip). A line longer than PIPE_BUF that a pipe takes only in part is finished as room appears within
 /// the bound; failing that it is cut, counted among the dropped lines, and ended with "\n" before the next line. The
 /// host never sees SIGPIPE from the logger.
+///
+/// Listening: see `LogListener`.
 ///
 /// The instance is created on first use and never destroyed, so a log call
 /// during process exit (a lifter's tick, a static destructor) is safe. It is
@@ -74,8 +111,29 @@ class VORN_IO_EXPORT Logger {
   /// and returns it; otherwise returns the present number unchanged.
   std::uint8_t NextSequence(int level);
 
-  /// Whether a line of `level` is emitted at all.
-  bool ShouldLog(int level) const noexcept { return level_ <= level; }
+  /// Whether a line of `level` is emitted at all. The level may change at
+  /// run time (Configure) while other threads log: an atomic access, so no
+  /// data race, on the plain `int` every host built with this header reads
+  /// here (its layout is part of the ABI). Relaxed: the level orders nothing;
+  /// `Write` checks it again under the lock that numbers the lines.
+  bool ShouldLog(int level) const noexcept { return __atomic_load_n(&level_, __ATOMIC_RELAXED) <= level; }
+
+  /// Gives the settings that `changes` holds; the others stay. Returns the
+  /// settings in force before, every field filled.
+  ///
+  /// Called before the logger has come into being, it brings it into being:
+  /// a setting `changes` gives is taken from it and its variable is not
+  /// looked at, nor is anything said about it; the others come from their
+  /// variables, a variable that is not set giving its default without a
+  /// notice (the host configures the logger and left that one to it), an
+  /// invalid one with its notice. The returned settings are then the
+  /// environment's. Called later, it changes the outputs and the level from
+  /// the next line on.
+  ///
+  /// Turning an output off and on again keeps its count of dropped lines. An
+  /// output that cannot be opened (no socket for the journal) is reported on
+  /// standard error as a write error is and stays off.
+  static LogSettings Configure(const LogSettings& changes);
 
   /// Writes one emitted line. `payload` is the whole line with its first
   /// three characters kept free for the number, which is filled in here,
@@ -85,6 +143,8 @@ class VORN_IO_EXPORT Logger {
  private:
   struct Outputs;
 
+  friend class LogListener;
+
   explicit Logger(const std::string& name);
   ~Logger();
 
@@ -92,6 +152,51 @@ class VORN_IO_EXPORT Logger {
   std::uint8_t sequence_ = 0;  // under the outputs' lock
   int level_ = spdlog::level::info;
   Outputs* outputs_ = nullptr;  // never released, like the logger itself
+};
+
+/// Receives every line the logger emits from the moment it is made until it
+/// is destroyed, for a host that puts the library's lines where its own go
+/// (its framework's logger, a file, a screen it draws).
+///
+/// The contract:
+/// - Pull, not push: a log call never runs the host's code. It copies the
+///   line into this listener's buffer of `capacity` lines and returns; the
+///   host takes lines out with `Next` in a thread of its own, at its own pace,
+///   holding whatever locks it likes (an interpreter's lock, say) there and
+///   never in a log call.
+/// - Never a wait: a log call does not wait for room. A line that finds the
+///   buffer full is dropped for this listener and counted, later lines are
+///   dropped at once too, and once two lines fit again the listener first
+///   receives one line "N lines dropped: the output did not take them in
+///   time" (level warn, `LogLine::dropped` N, a number of its own that the
+///   outputs skip). So a slow listener holds no lifter's tick; the only wait
+///   is for the buffer's lock, which `Next` holds only to move one line out.
+/// - Order: lines arrive in number order (see `Logger`), each with its
+///   number, level, text and source location.
+/// - Lifetime: destroying the listener stops the lines at once; no log call
+///   touches it afterwards. Several listeners may listen at once, each with
+///   a buffer of its own. `Next` may be called from one thread at a time.
+class VORN_IO_EXPORT LogListener {
+ public:
+  static constexpr std::size_t kDefaultCapacity = 1024;
+
+  explicit LogListener(std::size_t capacity = kDefaultCapacity);
+  ~LogListener();
+
+  LogListener(const LogListener&) = delete;
+  LogListener& operator=(const LogListener&) = delete;
+  LogListener(LogListener&&) = delete;
+  LogListener& operator=(LogListener&&) = delete;
+
+  /// Moves the next line into `line`, waiting up to `timeout` for one; false
+  /// if none came by then. `line`'s own storage is kept for a later line, so
+  /// a loop that reuses one LogLine allocates nothing once warmed up.
+  bool Next(LogLine& line, std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+
+  struct Buffer;  // internal
+
+ private:
+  Buffer* buffer_;
 };
 
 namespace detail {

@@ -2,7 +2,7 @@
 # Logs three lines with SPDLOG_SYSTEMD=true into a real systemd-journald and
 # reads the entries back with journalctl.
 #
-#   journal_test.sh <log_script program> <log_script.cpp>
+#   journal_test.sh <log child program> <log_child.cpp>
 #
 # journald runs in a mount namespace of this test's own, on tmpfs over /run and
 # /var/log/journal, so the machine's journal (if it has one) is never written
@@ -11,7 +11,7 @@
 set -euo pipefail
 
 readonly skip=77
-log_script=$1
+log_child=$1
 source_file=$2
 
 fail() {
@@ -88,7 +88,7 @@ wait_until 30 test -S /run/systemd/journal/socket || fail "journald opened no so
 
 # Stdout: the three lines, and nothing at all about the journal.
 SPDLOG_STDOUT=true SPDLOG_SYSTEMD=true SPDLOG_LEVEL=info \
-  "$log_script" "info:journal info" $'warn:journal warn\r\n' "error:journal error" >"$work/stdout"
+  "$log_child" "info:journal info" $'warn:journal warn\r\n' "error:journal error" >"$work/stdout"
 printf '  1 [INFO] journal info\n  2 [WARN] journal warn\r\n\n  3 [ERROR] journal error\n' >"$work/stdout.expected"
 cmp -s "$work/stdout" "$work/stdout.expected" ||
   fail "console output differs: $(od -c "$work/stdout")"
@@ -110,17 +110,17 @@ actual=$(jq -s -c 'map({
     message: (.MESSAGE | if type == "array" then implode else . end),
     priority: .PRIORITY,
     identifier: .SYSLOG_IDENTIFIER,
-    file: (.CODE_FILE | sub(".*/tests/common/"; "tests/common/")),
+    file: (.CODE_FILE | sub(".*/tests/support/"; "tests/support/")),
     line: .CODE_LINE,
     func: .CODE_FUNC})' "$work/entries.json")
 expected=$(jq -n -c \
   --arg info_line "$(line_of info)" --arg warn_line "$(line_of warn)" --arg error_line "$(line_of error)" '[
     {message: "  1 [INFO] journal info", priority: "6", identifier: "spdlog",
-     file: "tests/common/log_script.cpp", line: $info_line, func: "LogInfo"},
+     file: "tests/support/log_child.cpp", line: $info_line, func: "LogInfo"},
     {message: "  2 [WARN] journal warn", priority: "4", identifier: "spdlog",
-     file: "tests/common/log_script.cpp", line: $warn_line, func: "LogWarn"},
+     file: "tests/support/log_child.cpp", line: $warn_line, func: "LogWarn"},
     {message: "  3 [ERROR] journal error", priority: "3", identifier: "spdlog",
-     file: "tests/common/log_script.cpp", line: $error_line, func: "LogError"}]')
+     file: "tests/support/log_child.cpp", line: $error_line, func: "LogError"}]')
 
 if [[ $actual != "$expected" ]]; then
   echo "journal entries differ"

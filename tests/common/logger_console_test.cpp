@@ -1,16 +1,12 @@
-// The console side of the logger, byte for byte. The logger reads its
-// environment once per process, so every case runs the scripted logging
-// program in a child of its own.
+// The logger's configuration from the environment, and from code before its
+// first line, on the console byte for byte. The logger reads its environment
+// once per process, so every case runs the log child in a process of its own.
 
-#include <map>
 #include <ostream>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "child_process.h"
@@ -51,7 +47,7 @@ std::string RunScript(const Env& env, const std::vector<std::string>& commands) 
   vorn_io_test::ChildOptions options;
   options.env = env;
   options.dropped_prefixes = {"SPDLOG_"};
-  const vorn_io_test::ChildResult child = vorn_io_test::RunChild(VORN_IO_LOG_SCRIPT, commands, options);
+  const vorn_io_test::ChildResult child = vorn_io_test::RunChild(VORN_IO_LOG_CHILD, commands, options);
   EXPECT_EQ(child.code, 0) << child.err;
   return child.out;
 }
@@ -132,56 +128,32 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName);
 
 INSTANTIATE_TEST_SUITE_P(
-    Lines, ConsoleOutput,
+    FromCode, ConsoleOutput,
     testing::Values(
-        // The payload is the message as given, then the console adds "\n".
-        ConsoleCase{"WarningBytes", kQuiet, {"warn:text\r\n"}, "  1 [WARN] text\r\n\n"},
-        ConsoleCase{"Tags", kQuiet, {"info:i", "warn:w", "error:e"}, "  1 [INFO] i\n  2 [WARN] w\n  3 [ERROR] e\n"},
-        ConsoleCase{"EmptyMessage", kQuiet, {"info:"}, "  1 [INFO] \n"},
-        // Braces in an argument are text, not a format.
-        ConsoleCase{"BracesInArgument", kQuiet, {"info:{} {0:3d}"}, "  1 [INFO] {} {0:3d}\n"},
         // The environment is read once, at the first line.
         ConsoleCase{"LateEnvironmentChanges",
                     {{"SPDLOG_SYSTEMD", "false"}, {"SPDLOG_LEVEL", "info"}},
                     {"info:a", "setenv:SPDLOG_STDOUT=false", "setenv:SPDLOG_LEVEL=critical", "unsetenv:SPDLOG_SYSTEMD",
                      "info:b", "error:c"},
-                    std::string(kStdoutNotSet) + "  1 [INFO] a\n  2 [INFO] b\n  3 [ERROR] c\n"}),
+                    std::string(kStdoutNotSet) + "  1 [INFO] a\n  2 [INFO] b\n  3 [ERROR] c\n"},
+        // Configured before the first line: nothing said about a variable left
+        // unset, nor about one the code overrode; an invalid one it left open is.
+        ConsoleCase{"ConfiguredBeforeTheFirstLine", {}, {"configure:level=warn", "info:a", "warn:b"}, "  1 [WARN] b\n"},
+        ConsoleCase{"ConfiguredOverInvalidValues",
+                    {{"SPDLOG_STDOUT", "TRUE"}, {"SPDLOG_SYSTEMD", "yes"}, {"SPDLOG_LEVEL", "loud"}},
+                    {"configure:console=true,level=info", "info:a"},
+                    std::string(kSystemdInvalid) + "  1 [INFO] a\n"},
+        ConsoleCase{"ConsoleOnFromCodeOverTheEnvironment",
+                    QuietWith("SPDLOG_STDOUT", "false"),
+                    {"info:a", "configure:console=true", "info:b"},
+                    "  2 [INFO] b\n"},
+        // Configured after the first line: the notices came with it.
+        ConsoleCase{"ConfiguredAfterTheFirstLine",
+                    {},
+                    {"info:a", "configure:level=error", "info:b", "warn:c", "error:d", "configure:level=off", "error:e",
+                     "configure:level=info", "info:f"},
+                    std::string(kStdoutNotSet) + kSystemdNotSet + kLevelNotSet +
+                        "  1 [INFO] a\n  2 [ERROR] d\n  3 [INFO] f\n"}),
     CaseName);
-
-TEST(ConsoleNumbering, CountsFromOneAndWrapsAt128) {
-  constexpr int kLines = 300;  // past the 8-bit counter's own wrap at 256 too
-  std::string expected;
-  for (int k = 1; k <= kLines; ++k) {
-    expected += fmt::format("{:3d} [INFO] line {}\n", k % 128, k);
-  }
-  const std::string out = RunScript(kQuiet, {"lines:" + std::to_string(kLines)});
-  EXPECT_EQ(out, expected);
-  // The three lines around the wrap, spelled out.
-  EXPECT_NE(out.find("127 [INFO] line 127\n  0 [INFO] line 128\n  1 [INFO] line 129\n"), std::string::npos);
-}
-
-TEST(ConsoleNumbering, ConcurrentLinesUseEachNumberOnce) {
-  constexpr int kThreads = 4;
-  constexpr int kPerThread = 256;  // 1024 lines: every number 0..127 exactly 8 times
-  const std::string out = RunScript(kQuiet, {"threads:" + std::to_string(kThreads) + ":" + std::to_string(kPerThread)});
-
-  const std::regex line_form(R"(([ \d]{2}\d) \[INFO\] t(\d) (\d+))");
-  std::map<int, int> uses_of_number;
-  std::map<std::string, int> seen_lines;
-  std::istringstream lines(out);
-  int count = 0;
-  for (std::string line; std::getline(lines, line); ++count) {
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(line, match, line_form)) << "torn or malformed line: '" << line << "'";
-    ++uses_of_number[std::stoi(match[1].str())];
-    ++seen_lines[match[2].str() + " " + match[3].str()];
-  }
-  EXPECT_EQ(count, kThreads * kPerThread);
-  EXPECT_EQ(seen_lines.size(), static_cast<std::size_t>(kThreads * kPerThread));
-  ASSERT_EQ(uses_of_number.size(), 128U);
-  for (const auto& [number, uses] : uses_of_number) {
-    EXPECT_EQ(uses, kThreads * kPerThread / 128) << "number " << number;
-  }
-}
 
 }  // namespace

@@ -27,22 +27,4 @@ TEST(VirtualGripper, IsRecognisedThroughTheInterface) {
   EXPECT_EQ(typeid(*device), typeid(VirtualGripper));
 }
 
-class CountedGripper : public VirtualGripper {
- public:
-  explicit CountedGripper(int& destroyed) : destroyed_(destroyed) {}
-  ~CountedGripper() override { ++destroyed_; }
-  CountedGripper(const CountedGripper&) = delete;
-  CountedGripper& operator=(const CountedGripper&) = delete;
-
- private:
-  int& destroyed_;
-};
-
-TEST(VirtualGripper, DeletedThroughTheInterfaceRunsTheWholeDestructorChain) {
-  int destroyed = 0;
-  VornIoInterface* device = new CountedGripper(destroyed);
-  delete device;
-  EXPECT_EQ(destroyed, 1);
-}
-
 }  // namespace

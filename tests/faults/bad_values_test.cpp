@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
+#include "test_support.h"
 #include "vorn_io/config_keys.h"
 #include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_io/lifter.h"
@@ -124,14 +125,12 @@ TEST(BadValues, LifterKeysThrowOnlyWithoutFallbackAndUnconvertible) {
     for (const Form& form : Forms()) {
       const YAML::Node node = With(YAML::Load("{dev_name: faults-lifter}"), *key, form);
       const bool throws = !Expected(*key, form).has_value();
-      testing::internal::CaptureStdout();
       try {
         UpdownLifter lifter(node);
         EXPECT_FALSE(throws) << Describe(*key, form) << ": no exception";
       } catch (const YAML::Exception& error) {
         EXPECT_TRUE(throws) << Describe(*key, form) << ": " << error.what();
       }
-      testing::internal::GetCapturedStdout();
     }
   }
 }
@@ -168,7 +167,6 @@ TEST(BadValues, MotorKeysGiveTheirFallbacksOrThrow) {
         const std::optional<Value> value = Expected(*key, form);
         const std::string what = fmt::format("{} {}", vendor, Describe(*key, form));
 
-        testing::internal::CaptureStdout();
         try {
           UpdownLifter lifter(node);
           EXPECT_TRUE(value.has_value()) << what << ": no exception";
@@ -176,7 +174,6 @@ TEST(BadValues, MotorKeysGiveTheirFallbacksOrThrow) {
         } catch (const YAML::Exception& error) {
           EXPECT_FALSE(value.has_value()) << what << ": " << error.what();
         }
-        testing::internal::GetCapturedStdout();
         EXPECT_EQ(vorn_motor_sim::LiveMotors(), 0U) << what;
         if (!value) {
           continue;
@@ -211,7 +208,7 @@ TEST(BadValues, VendorOfEveryFormGivesNoMotorOrThrows) {
   const ConfigKey& key = keys::motor::kVendor;
   for (const Form& form : Forms()) {
     const YAML::Node node = With(YAML::Load("{dev_name: faults-vendor}"), key, form);
-    testing::internal::CaptureStdout();
+    vorn_io_test::LogCapture capture;
     bool threw = false;
     try {
       UpdownLifter lifter(node);
@@ -219,7 +216,7 @@ TEST(BadValues, VendorOfEveryFormGivesNoMotorOrThrows) {
     } catch (const YAML::Exception&) {
       threw = true;
     }
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = capture.Text();
     EXPECT_EQ(threw, form.yaml != nullptr && !form.as_string) << Describe(key, form);
     EXPECT_EQ(out.find("Must specify motor vendor name!!!") != std::string::npos, form.yaml == nullptr)
         << Describe(key, form) << "\n"
@@ -283,17 +280,15 @@ TEST(BadValues, GripperKeysGiveTheirFallbacksOrFailTheLoad) {
       "{id: 7, baudrate: 57600, dev_name: faults-gripper, inverse: false, p: 1.5, i: 0.25, d: 0.125,"
       " limit_low: -1000, limit_high: 2000, torque_low: 30, torque_high: 60}");
   std::string dev_name = "faults-gripper-motor";
-  testing::internal::CaptureStdout();
   ServoGripper gripper(1, 115200, dev_name, false);
-  testing::internal::GetCapturedStdout();
 
   for (const ConfigKey* key : keys::gripper::kAll) {
     for (const Form& form : Forms()) {
       YAML::Node node = With(YAML::Clone(base), *key, form);
       const std::optional<Value> value = Expected(*key, form);
-      testing::internal::CaptureStdout();
+      vorn_io_test::LogCapture capture;
       const int status = gripper.function_get_para(node);
-      const std::string out = testing::internal::GetCapturedStdout();
+      const std::string out = capture.Text();
       const std::string what = Describe(*key, form);
       if (!value) {
         EXPECT_EQ(status, -1) << what;

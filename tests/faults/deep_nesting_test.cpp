@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
+#include "test_support.h"
 #include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_io/lifter.h"
 
@@ -75,16 +76,14 @@ TEST(DeepNesting, HostParseRefusesItBeforeAnyDeviceSeesIt) {
 
 TEST(DeepNesting, GripperFileLoadersReturnAnError) {
   std::string dev_name = "faults-deep-gripper";
-  testing::internal::CaptureStdout();
   ServoGripper gripper(1, 115200, dev_name, false);
-  testing::internal::GetCapturedStdout();
   for (const Nested& nested : DeepValues()) {
     TempFile gripper_file("gripper:\n  id: " + nested.text + "\n");
     TempFile motor_file("feetechmotor1:\n  id: " + nested.text + "\n");
-    testing::internal::CaptureStdout();
+    vorn_io_test::LogCapture capture;
     EXPECT_EQ(gripper.function_get_para(gripper_file.path()), -1) << nested.name;
     EXPECT_EQ(gripper.function_get_para(1U, motor_file.path()), -1) << nested.name;
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = capture.Text();
     std::size_t errors = 0;
     for (std::size_t at = out.find("[ERROR] YAML Error: "); at != std::string::npos;
          at = out.find("[ERROR] YAML Error: ", at + 1)) {
@@ -98,13 +97,11 @@ TEST(DeepNesting, GripperFileLoadersReturnAnError) {
 // value: the lifter throws, the gripper's loader fails, both without harm.
 TEST(DeepNesting, AcceptedDeepValuesAreUnreadableValues) {
   const std::string deep = Repeat("[", 300) + Repeat("]", 300);
-  testing::internal::CaptureStdout();
   EXPECT_THROW(UpdownLifter{YAML::Load("vendor: feetech\nid: " + deep)}, YAML::Exception);
   YAML::Node parameters = YAML::Load("dev_name: faults-deep\nid: " + deep);
   std::string dev_name = "faults-deep-gripper-2";
   ServoGripper gripper(1, 115200, dev_name, false);
   EXPECT_EQ(gripper.function_get_para(parameters), -1);
-  testing::internal::GetCapturedStdout();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "child_process.h"
@@ -25,7 +26,7 @@ std::optional<std::string> ConsoleStaysWhole(ChildOptions::Journal journal) {
   ChildOptions options;
   options.env = {{"SPDLOG_STDOUT", "true"}, {"SPDLOG_SYSTEMD", "true"}, {"SPDLOG_LEVEL", "info"}};
   options.journal = journal;
-  const auto child = RunChild(VORN_IO_LOG_CHILD, {"timer", std::to_string(kLines), std::to_string(kTicks)}, options);
+  const auto child = RunChild(VORN_IO_LOG_CHILD, {fmt::format("timer:{}:{}", kLines, kTicks)}, options);
   if (child.exited && child.exit_code == vorn_io_test::kNoNamespaceExit) {
     return std::nullopt;
   }
@@ -75,6 +76,27 @@ TEST(JournalFault, NoJournalSocket) {
   }
 }
 
+// The journal restarted between two lines (its socket made anew at the same
+// path): the line after it reaches the new journal, and nothing is reported.
+TEST(JournalFault, JournalRecreatedBetweenTwoLines) {
+  ChildOptions options;
+  options.env = {{"SPDLOG_STDOUT", "false"}, {"SPDLOG_SYSTEMD", "true"}, {"SPDLOG_LEVEL", "info"}};
+  options.journal = ChildOptions::Journal::kRecreated;
+  const auto child =
+      RunChild(VORN_IO_LOG_CHILD,
+               {"info:before", std::string("await:") + vorn_io_test::kJournalRecreated, "info:after"}, options);
+  if (child.exited && child.exit_code == vorn_io_test::kNoNamespaceExit) {
+    GTEST_SKIP() << kNoNamespace;
+  }
+  ASSERT_EQ(child.code, 0) << child.err;
+  std::vector<std::string> messages;
+  for (const std::string& datagram : child.journal) {
+    messages.push_back(vorn_io_test::JournalMessage(datagram));
+  }
+  EXPECT_EQ(messages, (std::vector<std::string>{"  1 [INFO] before", "  2 [INFO] after"}));
+  EXPECT_EQ(child.err, "");
+}
+
 // A journal socket that nobody reads for 3 s (its queue full after a few
 // entries): the flood, a lifter's move at 1 kHz and its deletion are done long
 // before, and once the journal is read one entry says what was lost.
@@ -83,7 +105,7 @@ TEST(JournalFault, StalledJournalHoldsNobody) {
   ChildOptions options;
   options.env = {{"SPDLOG_STDOUT", "false"}, {"SPDLOG_SYSTEMD", "true"}, {"SPDLOG_LEVEL", "info"}};
   options.journal = ChildOptions::Journal::kReadLate;
-  const auto child = RunChild(VORN_IO_LOG_CHILD, {"stall", "journal", std::to_string(kFlood)}, options);
+  const auto child = RunChild(VORN_IO_LOG_CHILD, {fmt::format("stall:journal:{}", kFlood)}, options);
   if (child.exited && child.exit_code == vorn_io_test::kNoNamespaceExit) {
     GTEST_SKIP() << kNoNamespace;
   }

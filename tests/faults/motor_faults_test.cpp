@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
+#include "test_support.h"
 #include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_io/lifter.h"
 #include "vorn_motor_sim/sim_control.h"
@@ -19,16 +20,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::size_t ThreadCount() {
-  std::size_t count = 0;
-  if (DIR* tasks = opendir("/proc/self/task")) {
-    while (const dirent* entry = readdir(tasks)) {
-      count += entry->d_name[0] != '.' ? 1U : 0U;
-    }
-    closedir(tasks);
-  }
-  return count;
-}
+using vorn_io_test::Occurrences;
+using vorn_io_test::ThreadCount;
 
 YAML::Node Lifter(const std::string& vendor, const std::string& dev_name, unsigned freq) {
   YAML::Node node;
@@ -48,21 +41,9 @@ YAML::Node ShortMoves(const std::string& dev_name) {
 
 // Waits until the lifter reports something other than "moving"; returns it.
 int WaitForEndOfMove(UpdownLifter& lifter) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
-  int status = -1;
-  while (lifter.getIoStatus(status) == -1 && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  const int status = vorn_io_test::WaitForEndOfMove(lifter);
   EXPECT_NE(status, -1) << "the move did not end";
   return status;
-}
-
-std::size_t Occurrences(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) {
-    ++count;
-  }
-  return count;
 }
 
 std::size_t CountOf(const std::string& dev, const char* op) { return vorn_motor_sim::Calls(dev, op).size(); }
@@ -99,11 +80,11 @@ TEST(MotorFaults, NeverDisablingMotorMidMoveIsReleasedWithoutFurtherTicks) {
 
   auto lifter = std::make_unique<UpdownLifter>(Lifter("damiao", dev, 2000));
   ASSERT_EQ(lifter->setIoStatus(1), 0);
-  testing::internal::CaptureStdout();
+  vorn_io_test::LogCapture capture;
   const Clock::time_point begin = Clock::now();
   lifter.reset();
   const Clock::duration took = Clock::now() - begin;
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = capture.Text();
 
   EXPECT_LT(took, std::chrono::seconds(15));
   EXPECT_NE(out.find("[ERROR] Motor still enabled after 50 polls"), std::string::npos) << out;
@@ -270,7 +251,7 @@ TEST(MotorFaults, AMoveOnAFailingMotorIsAbandonedNotReported) {
     script.faults = c.faults;
     script.torques = c.torques;
     vorn_motor_sim::Configure(dev, script);
-    testing::internal::CaptureStdout();
+    vorn_io_test::LogCapture capture;
     {
       UpdownLifter lifter(ShortMoves(dev));
       ASSERT_EQ(lifter.setIoStatus(1), 0);
@@ -290,7 +271,7 @@ TEST(MotorFaults, AMoveOnAFailingMotorIsAbandonedNotReported) {
         EXPECT_EQ(lifter.lastMove().failedCalls, 0U);
       }
     }
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = capture.Text();
     for (const std::string& line : c.lines) {
       EXPECT_EQ(Occurrences(log, line), 1U) << line << "\n" << log;
     }
@@ -307,7 +288,7 @@ TEST(MotorFaults, AfterAnAbandonedMoveTheHostReHomesWithSetInitialStatus) {
   vorn_motor_sim::MotorScript script;
   script.faults = {{"getTorque", Fault::kThrows, 0, 1}};
   vorn_motor_sim::Configure(dev, script);
-  testing::internal::CaptureStdout();
+  vorn_io_test::LogCapture capture;
   {
     UpdownLifter lifter(ShortMoves(dev));
     ASSERT_EQ(lifter.setIoStatus(1), 0);
@@ -318,7 +299,7 @@ TEST(MotorFaults, AfterAnAbandonedMoveTheHostReHomesWithSetInitialStatus) {
     int status = -1;
     EXPECT_EQ(lifter.getIoStatus(status), 1);  // answered, no move started
   }
-  const std::string log = testing::internal::GetCapturedStdout();
+  const std::string log = capture.Text();
   EXPECT_EQ(Occurrences(log, "[WARN] Lifter already in stat: 1\r\n"), 1U) << log;
   EXPECT_EQ(CountOf(dev, "setZeroPosition"), 2U);  // the start-up's and the abandoned move's
   vorn_motor_sim::Reset();
@@ -360,7 +341,7 @@ TEST(MotorFaults, AMoveIsRefusedWhenTheMotorCannotSetItsZeroOrDidNotStart) {
     script.faults = {c.fault};
     vorn_motor_sim::Configure(dev, script);
     std::size_t threads_with_lifter = 0;
-    testing::internal::CaptureStdout();
+    vorn_io_test::LogCapture capture;
     {
       UpdownLifter lifter(ShortMoves(dev));
       threads_with_lifter = ThreadCount();
@@ -375,7 +356,7 @@ TEST(MotorFaults, AMoveIsRefusedWhenTheMotorCannotSetItsZeroOrDidNotStart) {
         EXPECT_EQ(lifter.setIoStatus(1), -1);
       }
     }
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = capture.Text();
     // A lifter whose motor did not start has nothing to tick.
     EXPECT_EQ(threads_with_lifter - ThreadCount(), c.later_move_runs ? 1U : 0U);
     for (const std::string& line : c.lines) {

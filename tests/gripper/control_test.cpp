@@ -10,22 +10,22 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
-#include "log_capture.h"
 #include "motor_journal.h"
+#include "test_support.h"
 #include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_motor_sim/sim_control.h"
 
 namespace {
 
 using gripper_test::ConstructorArgs;
-using gripper_test::CountOf;
 using gripper_test::kSpeed;
 using gripper_test::LastMotion;
 using gripper_test::OpsOf;
-using gripper_test::StdoutOf;
 using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::Not;
+using vorn_io_test::LogOf;
+using vorn_io_test::Occurrences;
 using Clock = std::chrono::steady_clock;
 
 class GripperControl : public testing::Test {
@@ -86,13 +86,13 @@ TEST_F(GripperControl, StartUpEnablesThenHomesWithFullTorqueWhateverTheFileSays)
   const std::string dev = "ctl-startup";
   std::unique_ptr<ServoGripper> gripper;
   const Clock::time_point before = Clock::now();
-  const std::string out = StdoutOf([&] { gripper = MakeGripper(dev, "torque_low: 30\ntorque_high: 60\n"); });
+  const std::string out = LogOf([&] { gripper = MakeGripper(dev, "torque_low: 30\ntorque_high: 60\n"); });
   EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(30));
 
   EXPECT_THAT(OpsOf(dev), ElementsAre("feetechMotor", "initMotor", "setEnable", "setGripperStatus"));
   EXPECT_THAT(vorn_motor_sim::Calls(dev, "setEnable").at(0).args, ElementsAre(1));
   EXPECT_THAT(LastMotion(dev), ElementsAre(-10.0, kSpeed, 100.0));
-  EXPECT_EQ(CountOf(out, "[INFO] The gripper motor has been created.\n"), 1U) << out;
+  EXPECT_EQ(Occurrences(out, "[INFO] The gripper motor has been created.\n"), 1U) << out;
   EXPECT_LT(out.find("Load gripper yamlfile success!"), out.find("The gripper motor has been created."));
 
   gripper->setIoStatus(0);
@@ -110,11 +110,11 @@ TEST_F(GripperControl, CommandsSendTheirTargetAndTorqueAndLogTheValueGiven) {
   for (const Case c : {Case{1, 10.0, 60.0}, Case{5, 10.0, 60.0}, Case{-1, 10.0, 60.0}, Case{0, -10.0, 30.0}}) {
     SCOPED_TRACE(c.status);
     int result = -1;
-    const std::string out = StdoutOf([&] { result = gripper->setIoStatus(c.status); });
+    const std::string out = LogOf([&] { result = gripper->setIoStatus(c.status); });
     EXPECT_EQ(result, 0);
     EXPECT_THAT(LastMotion(dev), ElementsAre(c.target, kSpeed, c.torque));
-    EXPECT_EQ(CountOf(out, "[INFO] The gripper has get cmd : " + std::to_string(c.status) + "\n"), 1U) << out;
-    EXPECT_EQ(CountOf(out, "[INFO]"), 1U) << out;
+    EXPECT_EQ(Occurrences(out, "[INFO] The gripper has get cmd : " + std::to_string(c.status) + "\n"), 1U) << out;
+    EXPECT_EQ(Occurrences(out, "[INFO]"), 1U) << out;
   }
   EXPECT_EQ(gripper->setGripperMotion(3.5, 12.0), 0);
   EXPECT_THAT(LastMotion(dev), ElementsAre(3.5, kSpeed, 12.0));
@@ -191,10 +191,10 @@ TEST_F(GripperControl, AnUnreadablePositionIsNoSampleOfTheSettleTest) {
     std::unique_ptr<ServoGripper> gripper = MakeGripper(dev);
     gripper->setIoStatus(1);
     std::vector<int> finishes;
-    const std::string out = StdoutOf([&] { finishes = Finishes(Poll(*gripper, 430)); });
+    const std::string out = LogOf([&] { finishes = Finishes(Poll(*gripper, 430)); });
     EXPECT_EQ(finishes, c.finishes);
     // Said once per motion, not once per poll.
-    EXPECT_EQ(CountOf(out, "[ERROR] The gripper motor gave no usable position"), 1U) << out;
+    EXPECT_EQ(Occurrences(out, "[ERROR] The gripper motor gave no usable position"), 1U) << out;
   }
 }
 
@@ -205,9 +205,9 @@ TEST_F(GripperControl, AMotionTheMotorRefusesIsReportedAsRefused) {
   vorn_motor_sim::Configure(dev, script);
   std::unique_ptr<ServoGripper> gripper = MakeGripper(dev);
   int result = 0;
-  const std::string out = StdoutOf([&] { result = gripper->setIoStatus(1); });
+  const std::string out = LogOf([&] { result = gripper->setIoStatus(1); });
   EXPECT_EQ(result, -1);
-  EXPECT_EQ(CountOf(out, "[ERROR] The gripper motor refused the motion to 10 (setGripperStatus returned -1)\n"), 1U)
+  EXPECT_EQ(Occurrences(out, "[ERROR] The gripper motor refused the motion to 10 (setGripperStatus returned -1)\n"), 1U)
       << out;
   EXPECT_EQ(gripper->setIoStatus(1), 0);
 }
@@ -273,7 +273,7 @@ TEST_F(GripperControl, AFailingMotorConstructorEndsConstructionWithoutAMotor) {
   vorn_motor_sim::Configure(dev, script);
   const std::size_t live_before = vorn_motor_sim::LiveMotors();
 
-  const std::string out = StdoutOf([&] { EXPECT_THROW(MakeGripper(dev), std::runtime_error); });
+  const std::string out = LogOf([&] { EXPECT_THROW(MakeGripper(dev), std::runtime_error); });
   EXPECT_EQ(vorn_motor_sim::LiveMotors(), live_before);
   EXPECT_THAT(out, Not(HasSubstr("The gripper motor has been created.")));
 }

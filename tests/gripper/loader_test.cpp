@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -6,21 +7,37 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
-#include "log_capture.h"
 #include "motor_journal.h"
-#include "temp_dir.h"
+#include "test_support.h"
 #include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_motor_sim/sim_control.h"
 
 namespace {
 
+/// Makes `dir` the working directory until destruction, then restores the previous one.
+class ScopedWorkingDirectory {
+ public:
+  explicit ScopedWorkingDirectory(const std::filesystem::path& dir) : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~ScopedWorkingDirectory() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+  }
+  ScopedWorkingDirectory(const ScopedWorkingDirectory&) = delete;
+  ScopedWorkingDirectory& operator=(const ScopedWorkingDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
+
 using gripper_test::ConstructorArgs;
-using gripper_test::CountOf;
 using gripper_test::LastMotion;
-using gripper_test::StdoutOf;
 using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::Not;
+using vorn_io_test::LogOf;
+using vorn_io_test::Occurrences;
 
 constexpr const char* kSuccessLine = "[INFO] Load gripper yamlfile success!\r\n";
 constexpr const char* kErrorTag = "[ERROR] YAML Error: ";
@@ -56,7 +73,7 @@ TEST_F(GripperLoader, MinimalMapTakesEveryFallbackAndLogsTheParameterLine) {
   ServoGripper gripper(1, 9600, host, false);
 
   int status = 1;
-  const std::string out = StdoutOf([&] { status = gripper.function_get_para(node); });
+  const std::string out = LogOf([&] { status = gripper.function_get_para(node); });
   EXPECT_EQ(status, 0);
   const std::string parameter_line =
       "[INFO] Gripper param: id = 7, baudrate = 115200, dev_name = /dev/ttyUSB0, inverse = true, p = 2.000, "
@@ -64,8 +81,8 @@ TEST_F(GripperLoader, MinimalMapTakesEveryFallbackAndLogsTheParameterLine) {
   const std::size_t at_parameters = out.find(parameter_line);
   ASSERT_NE(at_parameters, std::string::npos) << out;
   EXPECT_GT(out.find(kSuccessLine), at_parameters) << out;
-  EXPECT_EQ(CountOf(out, "[INFO] "), 2U) << out;
-  EXPECT_EQ(CountOf(out, "[ERROR]"), 0U) << out;
+  EXPECT_EQ(Occurrences(out, "[INFO] "), 2U) << out;
+  EXPECT_EQ(Occurrences(out, "[ERROR]"), 0U) << out;
 }
 
 TEST_F(GripperLoader, MinimalMapCreatesTheMotorFromTheStoredValues) {
@@ -77,63 +94,8 @@ TEST_F(GripperLoader, MinimalMapCreatesTheMotorFromTheStoredValues) {
   }
 }
 
-struct KeyCase {
-  const char* name;
-  const char* yaml;  // without dev_name, which each case adds
-  double id;
-  double baudrate;
-  double inverse;
-  std::vector<double> torques;
-  const char* logged;  // part of the parameter line
-};
-
-TEST_F(GripperLoader, ValuesAreConvertedOrFallBackSilently) {
-  const std::vector<KeyCase> cases = {
-      {"negative-baud", "id: 1\nbaudrate: -9600\n", 1, 115200, 1, {100, 100}, "baudrate = 115200,"},
-      {"word-baud", "id: 1\nbaudrate: abc\n", 1, 115200, 1, {100, 100}, "baudrate = 115200,"},
-      {"octal-baud", "id: 1\nbaudrate: 0400\n", 1, 256, 1, {100, 100}, "baudrate = 256,"},
-      {"inverse-false", "id: 2\ninverse: false\n", 2, 115200, 0, {100, 100}, "inverse = false,"},
-      {"inverse-word", "id: 2\ninverse: maybe\n", 2, 115200, 1, {100, 100}, "inverse = true,"},
-      {"id-minus-one", "id: -1\n", 4294967295.0, 115200, 1, {100, 100}, "id = 4294967295,"},
-      {"id-hex", "id: 0x10\n", 16, 115200, 1, {100, 100}, "id = 16,"},
-      {"torques",
-       "id: 3\ntorque_low: 30\ntorque_high: 62.5\n",
-       3,
-       115200,
-       1,
-       {30, 62.5},
-       "torque_low = 30, torque_high = 62.5\r\n"},
-      {"torque-word",
-       "id: 3\ntorque_low: strong\ntorque_high: [1]\n",
-       3,
-       115200,
-       1,
-       {100, 100},
-       "torque_low = 100, torque_high = 100\r\n"},
-      {"reported-only",
-       "id: 4\np: 1.23456\ni: 0.5\nd: x\nlimit_low: -10\nlimit_high: 0x20\n",
-       4,
-       115200,
-       1,
-       {100, 100},
-       "p = 1.235, i = 0.500, d =0.240, limit_low = -10, limit_high = 32,"},
-  };
-  for (const KeyCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string dev = std::string("loader-") + c.name;
-    const std::string out = StdoutOf([&] {
-      ServoGripper gripper(YAML::Load(std::string(c.yaml) + "dev_name: " + dev + "\n"));
-      EXPECT_THAT(ConstructorArgs(dev), ElementsAre(c.id, c.baudrate, c.inverse));
-      EXPECT_EQ(TorquesOf(gripper, dev), c.torques);
-    });
-    EXPECT_THAT(out, HasSubstr(c.logged));
-    EXPECT_THAT(out, HasSubstr(kSuccessLine));
-    EXPECT_EQ(CountOf(out, "[ERROR]"), 0U) << out;
-  }
-}
-
 TEST_F(GripperLoader, NullDeviceNameReadsAsTheWordNull) {
-  const std::string out = StdoutOf([] { ServoGripper gripper(YAML::Load("id: 5\ndev_name:\n")); });
+  const std::string out = LogOf([] { ServoGripper gripper(YAML::Load("id: 5\ndev_name:\n")); });
   EXPECT_THAT(ConstructorArgs("null"), ElementsAre(5, 115200, 1));
   EXPECT_THAT(out, HasSubstr("dev_name = null, inverse"));
 }
@@ -147,30 +109,30 @@ TEST_F(GripperLoader, UnreadableIdStopsTheLoadBeforeAnythingIsStored) {
   ServoGripper gripper(1, 9600, host, false);
   YAML::Node node = YAML::Load(text);
   int status = 0;
-  std::string out = StdoutOf([&] { status = gripper.function_get_para(node); });
+  std::string out = LogOf([&] { status = gripper.function_get_para(node); });
   EXPECT_EQ(status, -1);
-  EXPECT_EQ(CountOf(out, kErrorTag), 1U) << out;
+  EXPECT_EQ(Occurrences(out, kErrorTag), 1U) << out;
   EXPECT_THAT(out, HasSubstr(expected_error));
   EXPECT_THAT(out, Not(HasSubstr("Gripper param")));
   EXPECT_THAT(out, Not(HasSubstr(kSuccessLine)));
 
   // Built from the same map, the motor gets the values held before any load.
-  out = StdoutOf([&] { ServoGripper from_map(YAML::Load(text)); });
+  out = LogOf([&] { ServoGripper from_map(YAML::Load(text)); });
   EXPECT_TRUE(vorn_motor_sim::Journal("loader-bad-id").empty());
   EXPECT_THAT(ConstructorArgs(""), ElementsAre(0, 115200, 0));
-  EXPECT_EQ(CountOf(out, kErrorTag), 1U) << out;
+  EXPECT_EQ(Occurrences(out, kErrorTag), 1U) << out;
 }
 
 TEST_F(GripperLoader, MissingDeviceNameKeepsIdAndBaudrateAndNothingAfter) {
   const std::string text = "id: 9\nbaudrate: 57600\ninverse: true\ntorque_low: 1\ntorque_high: 2\n";
 
   // From a fresh gripper: id and baudrate were read, inverse kept its initial false.
-  std::string out = StdoutOf([&] {
+  std::string out = LogOf([&] {
     ServoGripper from_map(YAML::Load(text));
     EXPECT_THAT(TorquesOf(from_map, ""), ElementsAre(100.0, 100.0));
   });
   EXPECT_THAT(ConstructorArgs(""), ElementsAre(9, 57600, 0));
-  EXPECT_EQ(CountOf(out, kErrorTag), 1U) << out;
+  EXPECT_EQ(Occurrences(out, kErrorTag), 1U) << out;
   EXPECT_THAT(out, Not(HasSubstr("Gripper param")));
 
   // Over an earlier load: the keys after dev_name keep the earlier values.
@@ -179,9 +141,9 @@ TEST_F(GripperLoader, MissingDeviceNameKeepsIdAndBaudrateAndNothingAfter) {
   ServoGripper gripper(first);
   YAML::Node second = YAML::Load(text);
   int status = 0;
-  out = StdoutOf([&] { status = gripper.function_get_para(second); });
+  out = LogOf([&] { status = gripper.function_get_para(second); });
   EXPECT_EQ(status, -1);
-  EXPECT_EQ(CountOf(out, kErrorTag), 1U) << out;
+  EXPECT_EQ(Occurrences(out, kErrorTag), 1U) << out;
   EXPECT_THAT(out, Not(HasSubstr(kSuccessLine)));
   EXPECT_THAT(TorquesOf(gripper, host), ElementsAre(30.0, 60.0));
 }
@@ -193,19 +155,19 @@ TEST_F(GripperLoader, ScalarOrMissingMapIsOneErrorLine) {
     SCOPED_TRACE(text);
     YAML::Node node = YAML::Load(text);
     int status = 0;
-    const std::string out = StdoutOf([&] { status = gripper.function_get_para(node); });
+    const std::string out = LogOf([&] { status = gripper.function_get_para(node); });
     EXPECT_EQ(status, -1);
-    EXPECT_EQ(CountOf(out, kErrorTag), 1U) << out;
+    EXPECT_EQ(Occurrences(out, kErrorTag), 1U) << out;
     EXPECT_THAT(out, Not(HasSubstr(kSuccessLine)));
   }
 }
 
 TEST_F(GripperLoader, GripperFileReadsTheGripperEntry) {
-  const gripper_test::TempDir dir;
+  const vorn_io_test::TempDir dir;
   std::string path = dir.Write("gripper.yaml",
                                "other:\n  id: 99\ngripper:\n  id: 5\n  dev_name: loader-gfile\n  inverse: false\n"
                                "  torque_low: 30\n  torque_high: 60\n");
-  const std::string out = StdoutOf([&] {
+  const std::string out = LogOf([&] {
     ServoGripper gripper(path);
     EXPECT_THAT(TorquesOf(gripper, "loader-gfile"), ElementsAre(30.0, 60.0));
     int status = 1;
@@ -215,23 +177,23 @@ TEST_F(GripperLoader, GripperFileReadsTheGripperEntry) {
     EXPECT_EQ(again, path);
   });
   EXPECT_THAT(ConstructorArgs("loader-gfile"), ElementsAre(5, 115200, 0));
-  EXPECT_EQ(CountOf(out, kSuccessLine), 2U) << out;
+  EXPECT_EQ(Occurrences(out, kSuccessLine), 2U) << out;
 }
 
 TEST_F(GripperLoader, GripperFileWithoutGripperEntryIsTheNodeLoadersError) {
-  const gripper_test::TempDir dir;
+  const vorn_io_test::TempDir dir;
   std::string path = dir.Write("other.yaml", "lifter:\n  id: 1\n  dev_name: loader-nogripper\n");
   std::string host = "loader-nogripper-host";
   ServoGripper gripper(1, 9600, host, false);
   int status = -1;
-  const std::string out = StdoutOf([&] { status = gripper.function_get_para(path); });
+  const std::string out = LogOf([&] { status = gripper.function_get_para(path); });
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(CountOf(out, kErrorTag), 1U) << out;
+  EXPECT_EQ(Occurrences(out, kErrorTag), 1U) << out;
   EXPECT_THAT(out, Not(HasSubstr(kSuccessLine)));
 }
 
 TEST_F(GripperLoader, UnreadableFilesAreOneErrorLineAndChangeNothing) {
-  const gripper_test::TempDir dir;
+  const vorn_io_test::TempDir dir;
   const std::string host = "loader-unreadable";
   YAML::Node first = YAML::Load("id: 3\ndev_name: " + host + "\ntorque_low: 30\ntorque_high: 60\n");
   ServoGripper gripper(first);
@@ -248,10 +210,10 @@ TEST_F(GripperLoader, UnreadableFilesAreOneErrorLineAndChangeNothing) {
       const char* section = motor_file ? "feetechmotor2" : "gripper";
       const std::string message = YamlErrorOf([&] { static_cast<void>(YAML::LoadFile(file)[section]); });
       int status = 0;
-      const std::string out = StdoutOf(
-          [&] { status = motor_file ? gripper.function_get_para(2U, path) : gripper.function_get_para(path); });
+      const std::string out =
+          LogOf([&] { status = motor_file ? gripper.function_get_para(2U, path) : gripper.function_get_para(path); });
       EXPECT_EQ(status, -1);
-      EXPECT_EQ(CountOf(out, kErrorTag), 1U) << out;
+      EXPECT_EQ(Occurrences(out, kErrorTag), 1U) << out;
       EXPECT_THAT(out, HasSubstr(kErrorTag + message + "\r\n"));
       EXPECT_EQ(path, file);
     }
@@ -260,7 +222,7 @@ TEST_F(GripperLoader, UnreadableFilesAreOneErrorLineAndChangeNothing) {
 }
 
 TEST_F(GripperLoader, MotorFileSectionIsChosenByNumberAndKeepsItsOwnId) {
-  const gripper_test::TempDir dir;
+  const vorn_io_test::TempDir dir;
   std::string path = dir.Write("motors.yaml",
                                "feetechmotor1:\n  id: 1\n  dev_name: loader-m1\n"
                                "feetechmotor12:\n  id: 40\n  dev_name: loader-m12\n  baudrate: 1000000\n"
@@ -270,19 +232,19 @@ TEST_F(GripperLoader, MotorFileSectionIsChosenByNumberAndKeepsItsOwnId) {
     EXPECT_THAT(ConstructorArgs("loader-m12"), ElementsAre(40, 1000000, 1));
 
     int status = -1;
-    const std::string out = StdoutOf([&] { status = gripper.function_get_para(3U, path); });
+    const std::string out = LogOf([&] { status = gripper.function_get_para(3U, path); });
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(CountOf(out, kErrorTag), 1U) << out;
+    EXPECT_EQ(Occurrences(out, kErrorTag), 1U) << out;
   }
   EXPECT_TRUE(vorn_motor_sim::Journal("loader-m1").empty());
   EXPECT_TRUE(vorn_motor_sim::Journal("loader-m012").empty());
 }
 
 TEST_F(GripperLoader, EmptyPathReadsTheDefaultFileOfTheWorkingDirectory) {
-  const gripper_test::TempDir dir;
+  const vorn_io_test::TempDir dir;
   dir.Write("motor_.yaml", "gripper:\n  id: 11\n  dev_name: loader-default-file\n");
   {
-    const gripper_test::ScopedWorkingDirectory inside(dir.path());
+    const ScopedWorkingDirectory inside(dir.path());
     ServoGripper gripper(std::string{});
   }
   EXPECT_THAT(ConstructorArgs("loader-default-file"), ElementsAre(11, 115200, 1));

@@ -6,14 +6,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "log_capture.h"
+#include "test_support.h"
 #include "vorn_io/pid.h"
 
 namespace {
 
-using gripper_test::CountOf;
-using gripper_test::StdoutOf;
 using testing::HasSubstr;
+using vorn_io_test::LogOf;
+using vorn_io_test::Occurrences;
 
 constexpr double kTolerance = 1e-9;
 
@@ -87,9 +87,9 @@ void ExpectRejectedWithoutTrace(double error, double sample_time, const std::str
   RunSteps(twin, history);
 
   double result = -1.0;
-  const std::string out = StdoutOf([&] { result = pid.PidCalc(error, sample_time); });
+  const std::string out = LogOf([&] { result = pid.PidCalc(error, sample_time); });
   EXPECT_EQ(result, 0.0);
-  EXPECT_EQ(CountOf(out, "[ERROR] "), 1U) << out;
+  EXPECT_EQ(Occurrences(out, "[ERROR] "), 1U) << out;
   EXPECT_THAT(out, HasSubstr(logged));
 
   for (int step = 0; step < 3; ++step) {
@@ -123,8 +123,8 @@ TEST(Pid, NonFiniteGainsDoNotPoisonTheOutput) {
   Pid pid(1, 0, 0, 10, -10);
   EXPECT_NEAR(pid.PidCalc(2.0, 1.0), 2.0, kTolerance);
   pid.UpdatePidParameters(std::numeric_limits<double>::quiet_NaN(), 0, 0);
-  std::string out = StdoutOf([&] { EXPECT_EQ(pid.PidCalc(3.0, 1.0), 0.0); });
-  EXPECT_EQ(CountOf(out, "[ERROR] Error: pid output is not finite"), 1U) << out;
+  std::string out = LogOf([&] { EXPECT_EQ(pid.PidCalc(3.0, 1.0), 0.0); });
+  EXPECT_EQ(Occurrences(out, "[ERROR] Error: pid output is not finite"), 1U) << out;
   pid.UpdatePidParameters(1, 0, 0);
   EXPECT_NEAR(pid.PidCalc(3.0, 1.0), 3.0, kTolerance);
 }

@@ -101,26 +101,4 @@ TEST(LifterConstruction, MotorConstructorErrorLeavesNoMotorAndNoThread) {
   EXPECT_EQ(ThreadCount(), threads);
 }
 
-// The first set position of a move to 1 is -speed / freq, which shows what the
-// lifter made of "freq" and "speed".
-float FirstStepOf(const std::string& extra) {
-  const std::string dev = UniqueDevName();
-  UpdownLifter lifter(Description(dev, extra));
-  EXPECT_EQ(lifter.setIoStatus(1), 0);
-  EXPECT_TRUE(WaitFor([&] { return CountOf(dev, "setPosition") > 0; }));
-  return static_cast<float>(SetPositions(dev).at(0));
-}
-
-TEST(LifterConstruction, UnreadableFreqFallsBackToTen) {
-  for (const char* freq : {"-5", "5.5", "word"}) {
-    EXPECT_EQ(FirstStepOf(fmt::format("freq: {}\n", freq)), -(1.5707964F / 10.0F)) << freq;
-  }
-}
-
-TEST(LifterConstruction, SpeedKeepsItsDefaultWhenAbsentAndFallsBackWhenUnreadable) {
-  EXPECT_EQ(FirstStepOf(""), -0.15707964F);
-  EXPECT_EQ(FirstStepOf("speed: word\n"), -(3.14F / 10.0F));
-  EXPECT_EQ(FirstStepOf(fmt::format("freq: {}\nspeed: [1]\n", kFastFreq)), -(3.14F / static_cast<float>(kFastFreq)));
-}
-
 }  // namespace

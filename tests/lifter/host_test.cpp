@@ -33,12 +33,6 @@ std::unique_ptr<VornIoInterface> LifterFromFile(const std::string& dev) {
   return lifter;
 }
 
-int WaitForEnd(VornIoInterface& device) {
-  int status = -1;
-  EXPECT_TRUE(WaitFor([&] { return device.getIoStatus(status) != -1; })) << "the move did not end";
-  return status;
-}
-
 double LastPositionRead(const std::string& dev) { return vorn_motor_sim::Calls(dev, "getPosition").back().args.at(0); }
 
 TEST(LifterHost, MovesToOneAndBackOnTheModel) {
@@ -46,12 +40,12 @@ TEST(LifterHost, MovesToOneAndBackOnTheModel) {
   std::unique_ptr<VornIoInterface> lifter = LifterFromFile(dev);
 
   ASSERT_EQ(lifter->setIoStatus(1), 0);
-  EXPECT_EQ(WaitForEnd(*lifter), 1);
+  EXPECT_EQ(WaitForEndOfMove(*lifter), 1);
   // The motor followed the ramp down to about the travel, in the move's frame.
   EXPECT_NEAR(LastPositionRead(dev), -0.95, 0.1);
 
   ASSERT_EQ(lifter->setIoStatus(0), 0);
-  EXPECT_EQ(WaitForEnd(*lifter), 0);
+  EXPECT_EQ(WaitForEndOfMove(*lifter), 0);
   EXPECT_NEAR(LastPositionRead(dev), 0.95, 0.1);
   // Running torque only: no tick held the motor.
   for (const vorn_motor_sim::Call& reading : vorn_motor_sim::Calls(dev, "getTorque")) {
@@ -70,7 +64,7 @@ TEST(LifterHost, ObstacleMakesTheTorqueHoldShow) {
     static_cast<UpdownLifter&>(*lifter).setInitialStatus(1);
     ASSERT_EQ(lifter->setIoStatus(0), 0);
     // Held at the obstacle, the move still ends when the ramp has covered the travel.
-    EXPECT_EQ(WaitForEnd(*lifter), 0);
+    EXPECT_EQ(WaitForEndOfMove(*lifter), 0);
     EXPECT_NEAR(LastPositionRead(dev), 0.5, 1e-9);
   }
   const std::string log = capture.Text();

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
+#include "test_support.h"
 #include "vorn_io/lifter.h"
 #include "vorn_motor_sim/sim_control.h"
 
@@ -73,22 +74,15 @@ inline YAML::Node Description(const std::string& dev_name, const std::string& ex
   return YAML::Load(fmt::format("vendor: damiao\ndev_name: {}\n{}", dev_name, extra));
 }
 
-/// Polls `condition` until it holds or `deadline` has passed.
-inline bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 60s) {
-  const auto until = std::chrono::steady_clock::now() + deadline;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > until) {
-      return false;
-    }
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using vorn_io_test::LogCapture;
+using vorn_io_test::Occurrences;
+using vorn_io_test::ThreadCount;
+using vorn_io_test::WaitFor;
 
 /// Waits until the lifter reports something other than "moving"; returns it.
-inline int WaitForEndOfMove(UpdownLifter& lifter) {
-  int status = -1;
-  EXPECT_TRUE(WaitFor([&] { return lifter.getIoStatus(status) != -1; })) << "the move did not end";
+inline int WaitForEndOfMove(VornIoInterface& lifter) {
+  const int status = vorn_io_test::WaitForEndOfMove(lifter);
+  EXPECT_NE(status, -1) << "the move did not end";
   return status;
 }
 
@@ -113,43 +107,5 @@ inline std::vector<float> ExpectedRamp(float step, float maxpos) {
   }
   return ramp;
 }
-
-inline std::size_t Occurrences(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) {
-    ++count;
-  }
-  return count;
-}
-
-/// The threads of this process now.
-inline std::size_t ThreadCount() {
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-    ++count;
-  }
-  return count;
-}
-
-/// Captures standard output, where the logger writes its lines, until `Text()`.
-class LogCapture {
- public:
-  LogCapture() { testing::internal::CaptureStdout(); }
-  ~LogCapture() {
-    if (!done_) {
-      testing::internal::GetCapturedStdout();
-    }
-  }
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-
-  std::string Text() {
-    done_ = true;
-    return testing::internal::GetCapturedStdout();
-  }
-
- private:
-  bool done_ = false;
-};
 
 }  // namespace lifter_test

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
+#include "test_support.h"
 #include "vorn_io/description.h"
 #include "vorn_motor/common/motor_factory.h"
 #include "vorn_motor_sim/sim_control.h"
@@ -26,14 +27,9 @@ struct Allocation {
 Allocation Allocate(const std::string& yaml) {
   const YAML::Node node = YAML::Load(yaml);
   Allocation allocation;
-  testing::internal::CaptureStdout();
-  try {
-    allocation.motor = MotorAllocate(node);
-  } catch (...) {
-    testing::internal::GetCapturedStdout();
-    throw;
-  }
-  allocation.log = testing::internal::GetCapturedStdout();
+  vorn_io_test::LogCapture capture;
+  allocation.motor = MotorAllocate(node);
+  allocation.log = capture.Text();
   return allocation;
 }
 

@@ -1,5 +1,3 @@
-#include <dirent.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -11,7 +9,9 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
+#include "test_support.h"
 #include "vorn_io/lifter.h"
+#include "vorn_io/logger.h"
 #include "vorn_motor_sim/sim_control.h"
 
 namespace {
@@ -19,26 +19,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Thousands of ticks log a line each; the console would only slow them down.
-const bool kQuietLogger = [] {
-  setenv("SPDLOG_STDOUT", "false", 1);
-  setenv("SPDLOG_SYSTEMD", "false", 1);
-  return true;
-}();
+[[maybe_unused]] const quorvane::LogSettings kQuietLogger = quorvane::Logger::Configure({false, false, std::nullopt});
 
-std::size_t ThreadCount() {
-  std::size_t count = 0;
-  DIR* tasks = opendir("/proc/self/task");
-  if (tasks == nullptr) {
-    return 0;
-  }
-  while (const dirent* entry = readdir(tasks)) {
-    if (entry->d_name[0] != '.') {
-      ++count;
-    }
-  }
-  closedir(tasks);
-  return count;
-}
+using vorn_io_test::ThreadCount;
 
 YAML::Node Description(const std::string& vendor, const std::string& dev_name, unsigned freq, double speed,
                        double maxpos) {
@@ -51,23 +34,10 @@ YAML::Node Description(const std::string& vendor, const std::string& dev_name, u
   return node;
 }
 
-bool WaitIdle(UpdownLifter& lifter, std::chrono::seconds limit) {
-  const auto deadline = Clock::now() + limit;
-  int status = -1;
-  while (lifter.getIoStatus(status) == -1) {
-    if (Clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::yield();
-  }
-  return true;
-}
-
 // Eight host threads command, poll and re-declare a lifter whose ticks run
 // back to back (freq above 1000 gives a 0 ms interval). A move is 20 ticks,
 // so commands meet moves starting, running and ending.
 TEST(LifterStress, HostThreadsAgainstBackToBackTicks) {
-  ASSERT_TRUE(kQuietLogger);
   vorn_motor_sim::Reset();
   auto lifter = std::make_unique<UpdownLifter>(Description("feetech", "stress-commands", 2000, 400.0, 4.0));
 
@@ -132,7 +102,7 @@ TEST(LifterStress, HostThreadsAgainstBackToBackTicks) {
   EXPECT_GT(accepted.load(), 0);
   EXPECT_GT(polls_moving.load(), 0);
   EXPECT_GT(polls_idle.load(), 0);
-  EXPECT_TRUE(WaitIdle(*lifter, std::chrono::seconds(30)));
+  EXPECT_NE(vorn_io_test::WaitForEndOfMove(*lifter, std::chrono::seconds(30)), -1);
   lifter.reset();
   EXPECT_EQ(vorn_motor_sim::LiveMotors(), 0U);
   vorn_motor_sim::Reset();
@@ -146,7 +116,6 @@ bool IsMotion(const std::string& op) {
 // with back-to-back, 1 ms and 100 ms ticks: once destruction has begun no
 // tick reaches the motor, and nothing outlives the lifter.
 TEST(LifterStress, ConstructDestroyCyclesLeaveNothingBehind) {
-  ASSERT_TRUE(kQuietLogger);
   vorn_motor_sim::Reset();
   // ThreadSanitizer starts a helper thread of its own with the process's
   // first thread; one thread first keeps it out of the comparison.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "child_process.h"
@@ -22,8 +23,7 @@ constexpr int kLinesPerThread = 1000;
 TEST(LoggerStress, ConcurrentLinesStayWholeAndEachNumberIsUsedOnce) {
   ChildOptions options;
   options.env = {{"SPDLOG_STDOUT", "true"}, {"SPDLOG_SYSTEMD", "false"}, {"SPDLOG_LEVEL", "info"}};
-  const auto child =
-      RunChild(VORN_IO_LOG_CHILD, {"flood", std::to_string(kThreads), std::to_string(kLinesPerThread)}, options);
+  const auto child = RunChild(VORN_IO_LOG_CHILD, {fmt::format("flood:{}:{}", kThreads, kLinesPerThread)}, options);
   ASSERT_TRUE(child.exited) << "signal " << child.signal << "\n" << child.err;
   ASSERT_EQ(child.exit_code, 0) << child.err;
 
@@ -66,8 +66,7 @@ TEST(LoggerStress, NumbersRunInOrderInEachOutput) {
   ChildOptions options;
   options.env = {{"SPDLOG_STDOUT", "true"}, {"SPDLOG_SYSTEMD", "true"}, {"SPDLOG_LEVEL", "info"}};
   options.journal = ChildOptions::Journal::kRead;
-  const auto child =
-      RunChild(VORN_IO_LOG_CHILD, {"flood", std::to_string(kThreads), std::to_string(kLinesPerThread)}, options);
+  const auto child = RunChild(VORN_IO_LOG_CHILD, {fmt::format("flood:{}:{}", kThreads, kLinesPerThread)}, options);
   if (child.exited && child.exit_code == vorn_io_test::kNoNamespaceExit) {
     GTEST_SKIP() << "no permission for a mount namespace: no journal socket of the test's own";
   }
@@ -120,7 +119,7 @@ TEST(LoggerStress, StalledConsoleHoldsNobody) {
   ChildOptions options;
   options.env = {{"SPDLOG_STDOUT", "true"}, {"SPDLOG_SYSTEMD", "false"}, {"SPDLOG_LEVEL", "info"}};
   options.output = ChildOptions::Output::kReadLate;
-  const auto child = RunChild(VORN_IO_LOG_CHILD, {"stall", "console", std::to_string(kFlood)}, options);
+  const auto child = RunChild(VORN_IO_LOG_CHILD, {fmt::format("stall:console:{}", kFlood)}, options);
   ASSERT_TRUE(child.exited) << "signal " << child.signal << "\n" << child.err;
   ASSERT_EQ(child.exit_code, 0) << child.err;
   std::smatch held;
@@ -135,7 +134,7 @@ TEST(LoggerStress, ReaderGoneRaisesNoSigpipe) {
   ChildOptions options;
   options.env = {{"SPDLOG_STDOUT", "true"}, {"SPDLOG_SYSTEMD", "false"}, {"SPDLOG_LEVEL", "info"}};
   options.output = ChildOptions::Output::kNoReader;
-  const auto child = RunChild(VORN_IO_LOG_CHILD, {"flood", "2", "50"}, options);
+  const auto child = RunChild(VORN_IO_LOG_CHILD, {"flood:2:50"}, options);
   EXPECT_NE(child.signal, SIGPIPE);
   EXPECT_TRUE(child.exited) << "signal " << child.signal << "\n" << child.err;
   EXPECT_EQ(child.exit_code, 0) << child.err;

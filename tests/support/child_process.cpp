@@ -125,8 +125,9 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   }
   const bool merged = options.merge_stderr || options.on_terminal;
   const std::array<int, 2> err = merged ? std::array<int, 2>{-1, out[1]} : Pipe();
-  const bool journal_read =
-      options.journal == ChildOptions::Journal::kRead || options.journal == ChildOptions::Journal::kReadLate;
+  const bool journal_read = options.journal == ChildOptions::Journal::kRead ||
+                            options.journal == ChildOptions::Journal::kReadLate ||
+                            options.journal == ChildOptions::Journal::kRecreated;
   const std::array<int, 2> journal = journal_read ? Pipe() : std::array<int, 2>{-1, -1};
   if (journal_read) {
     (void)fcntl(journal[1], F_SETPIPE_SZ, 1 << 20);

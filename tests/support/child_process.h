@@ -47,8 +47,11 @@ struct ChildOptions {
   /// Or a socket bound there and read by a helper process into
   /// ChildResult::journal, at once (kRead) or only from `late` on (kReadLate:
   /// a journal that nobody reads for a while). Once the helper has read all
-  /// there was, it creates kJournalDrained, so the child can tell.
-  enum class Journal { kAsIs, kAbsent, kNotListening, kRead, kReadLate };
+  /// there was, it creates kJournalDrained, so the child can tell. With
+  /// kRecreated the helper, having read the first entry, closes its socket
+  /// and binds a new one at the same path, as a restarted journal does, and
+  /// then creates kJournalRecreated.
+  enum class Journal { kAsIs, kAbsent, kNotListening, kRead, kReadLate, kRecreated };
   Journal journal = Journal::kAsIs;
   /// Standard output read as it comes (kRead), only from `late` on
   /// (kReadLate: a pipe that nobody reads for a while), or with its reader
@@ -60,6 +63,8 @@ struct ChildOptions {
 
 /// Created in the child's mount namespace once the journal has been read dry.
 inline constexpr const char* kJournalDrained = "/run/systemd/journal/drained";
+/// Created in the child's mount namespace once the journal socket has been made anew (Journal::kRecreated).
+inline constexpr const char* kJournalRecreated = "/run/systemd/journal/recreated";
 
 /// Exit code of a child that could not set up its mount namespace (no
 /// privilege for unshare or mount); the caller skips its test then.

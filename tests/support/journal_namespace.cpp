@@ -18,6 +18,21 @@
 namespace vorn_io_test {
 namespace {
 
+constexpr const char kJournalSocket[] = "/run/systemd/journal/socket";
+
+// A datagram socket bound to the journal's path; -1 if that fails.
+int BindJournalSocket() {
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, kJournalSocket, sizeof address.sun_path - 1);
+  if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // Leaves a socket file behind that nothing is bound to any more.
 bool PlantDeadSocket(const char* path) {
   const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
@@ -52,7 +67,7 @@ void WriteFully(int fd, const char* data, std::size_t size) {
 // length (native uint32) and its bytes, until the child has gone (`alive_fd`
 // ends) and the socket is empty. Only system calls: it runs between fork and
 // exec of a parent that may have threads.
-[[noreturn]] void ReadJournal(int socket_fd, int alive_fd, int copy_fd, int late_ms) {
+[[noreturn]] void ReadJournal(int socket_fd, int alive_fd, int copy_fd, int late_ms, bool recreate) {
   if (late_ms > 0) {
     timespec late{late_ms / 1000, static_cast<long>(late_ms % 1000) * 1000000L};
     while (nanosleep(&late, &late) != 0 && errno == EINTR) {
@@ -69,6 +84,19 @@ void WriteFully(int fd, const char* data, std::size_t size) {
       const auto size = static_cast<std::uint32_t>(got);
       WriteFully(copy_fd, reinterpret_cast<const char*>(&size), sizeof size);
       WriteFully(copy_fd, journal_datagram, size);
+      if (recreate) {
+        // As a restarted journal: the socket the child is connected to goes,
+        // a new one takes its path.
+        recreate = false;
+        close(socket_fd);
+        unlink(kJournalSocket);
+        socket_fd = BindJournalSocket();
+        const int marker = open(kJournalRecreated, O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+        if (socket_fd < 0 || marker < 0) {
+          _exit(1);
+        }
+        close(marker);
+      }
     }
     if (child_gone) {
       _exit(0);
@@ -86,16 +114,13 @@ void WriteFully(int fd, const char* data, std::size_t size) {
 
 // Binds the journal socket and starts its reader; the child keeps the write
 // end of `alive` open through exec, so its end tells the reader.
-bool StartJournalReader(int copy_fd, int late_ms) {
+bool StartJournalReader(int copy_fd, int late_ms, bool recreate) {
   if (mkdir("/run/systemd/journal", 0755) != 0) {
     return false;
   }
-  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, "/run/systemd/journal/socket", sizeof address.sun_path - 1);
+  const int fd = BindJournalSocket();
   std::array<int, 2> alive{};
-  if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || pipe(alive.data()) != 0) {
+  if (fd < 0 || pipe(alive.data()) != 0) {
     return false;
   }
   const pid_t reader = fork();
@@ -104,7 +129,7 @@ bool StartJournalReader(int copy_fd, int late_ms) {
   }
   if (reader == 0) {
     close(alive[1]);
-    ReadJournal(fd, alive[0], copy_fd, late_ms);
+    ReadJournal(fd, alive[0], copy_fd, late_ms, recreate);
   }
   close(alive[0]);
   close(fd);
@@ -127,10 +152,12 @@ bool EnterJournalNamespace(ChildOptions::Journal journal, int copy_fd, int late_
     return false;
   }
   if (journal == ChildOptions::Journal::kNotListening) {
-    return mkdir("/run/systemd/journal", 0755) == 0 && PlantDeadSocket("/run/systemd/journal/socket");
+    return mkdir("/run/systemd/journal", 0755) == 0 && PlantDeadSocket(kJournalSocket);
   }
-  if (journal == ChildOptions::Journal::kRead || journal == ChildOptions::Journal::kReadLate) {
-    return StartJournalReader(copy_fd, journal == ChildOptions::Journal::kReadLate ? late_ms : 0);
+  if (journal == ChildOptions::Journal::kRead || journal == ChildOptions::Journal::kReadLate ||
+      journal == ChildOptions::Journal::kRecreated) {
+    return StartJournalReader(copy_fd, journal == ChildOptions::Journal::kReadLate ? late_ms : 0,
+                              journal == ChildOptions::Journal::kRecreated);
   }
   return true;
 }

@@ -21,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
+#include "test_support.h"
 
 namespace {
 
@@ -70,27 +71,7 @@ std::string AsanOptionsForASystemProgram() {
          "verify_asan_link_order=0";
 }
 
-/// A scratch folder for description files, removed with the test.
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vorn-io-test-XXXXXX").string();
-    dir_ = mkdtemp(pattern.data());
-  }
-  ~Scratch() { std::filesystem::remove_all(dir_); }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-
-  std::string Write(const std::string& name, const std::string& text) const {
-    const std::filesystem::path path = dir_ / name;
-    std::ofstream(path) << text;
-    return path.string();
-  }
-  std::string Dir() const { return dir_.string(); }
-
- private:
-  std::filesystem::path dir_;
-};
+using Scratch = vorn_io_test::TempDir;
 
 // A move of 0.5 s: 50 ticks of 10 ms.
 constexpr const char* kShortLifter = "vendor: damiao\ndev_name: short\nmaxpos: 2.0\nfreq: 100\nspeed: 4.0\n";
@@ -131,9 +112,9 @@ TEST_P(ExitCodeTest, EachOutcomeHasItsCode) {
     if (arg == "@") {
       arg = scratch.Write("description.yaml", c.file);
     } else if (arg == "@dir") {
-      arg = scratch.Dir();
+      arg = scratch.path().string();
     } else if (arg == "@missing") {
-      arg = scratch.Dir() + "/missing.yaml";
+      arg = scratch.path().string() + "/missing.yaml";
     }
   }
   const auto [code, out] = RunTool(args, c.env, c.stdout_to);
@@ -245,6 +226,15 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  "[INFO] Get to target pos.",
                  {{"SPDLOG_LEVEL", "warning"}}},
+        // The library's lines are the tool's to print, as the user's SPDLOG_STDOUT says.
+        ExitCase{"UsersConsoleOffHonoured",
+                 {"lifter", "@", "--to", "1"},
+                 kShortLifter,
+                 0,
+                 "lifter in state 1",
+                 {{"SPDLOG_STDOUT", "false"}},
+                 "",
+                 "[INFO]"},
         ExitCase{"LogLevelOff",
                  {"--log-level", "off", "lifter", "@", "--to", "1"},
                  kShortLifter,
@@ -287,9 +277,12 @@ TEST(ToolTest, ProgressOnATerminalIsABarBelowTheLogLines) {
   ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kShortLifter), "--to", "1"}, {}, true);
   ASSERT_EQ(tool.Wait(), 0) << tool.output();
   EXPECT_THAT(tool.output(), HasSubstr("\r\033[Klifter [#"));
-  // Each log line comes through whole, the ones during the move after the bar has been wiped.
+  // Each log line comes through whole, the ones during the move after the bar has been wiped: a bar is
+  // followed by its wipe (or its next state), never by a line's text.
   EXPECT_THAT(tool.output(), HasSubstr("  1 [INFO] id: 0; master_id: 0; mode: 0; strdev: short; maxpos: 2.00\r"));
-  EXPECT_THAT(tool.output(), testing::ContainsRegex("\r\033\\[K +[0-9]+ \\[INFO\\] set pos -1\\.00, current pos"));
+  EXPECT_THAT(tool.output(), testing::ContainsRegex("\r\033\\[K +[0-9]+ \\[INFO\\] set pos -[0-9.]+, current pos"));
+  EXPECT_THAT(tool.output(), HasSubstr("[INFO] set pos -1.00, current pos"));
+  EXPECT_THAT(tool.output(), Not(testing::ContainsRegex("s left[^\r]")));
   EXPECT_THAT(tool.output(), HasSubstr("[INFO] Get to target pos."));
   EXPECT_THAT(tool.output(), Not(HasSubstr("vorn-io: progress  10%")));
 }
@@ -346,7 +339,7 @@ TEST_P(CheckTest, PrintsTheReadersAccount) {
   for (const std::string& arg : c.args) {
     args.push_back(arg == "@a"         ? scratch.Write("a.yaml", c.a)
                    : arg == "@b"       ? scratch.Write("b.yaml", c.b)
-                   : arg == "@missing" ? scratch.Dir() + "/missing.yaml"
+                   : arg == "@missing" ? scratch.path().string() + "/missing.yaml"
                                        : arg);
   }
   vorn_io_test::ChildOptions options;
@@ -527,7 +520,7 @@ TEST_P(ReadOnceTest, TheGripperIsBuiltFromTheTextReadOnce) {
     ASSERT_EQ(fcntl(inherited, F_SETFD, 0), 0);
     path = "/dev/fd/" + std::to_string(inherited);
   } else {
-    path = scratch.Dir() + "/description.fifo";
+    path = scratch.path().string() + "/description.fifo";
     ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
     writer = fork();
     ASSERT_GE(writer, 0);
