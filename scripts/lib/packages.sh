@@ -13,6 +13,8 @@ VORN_IO_PACKAGES=(
   dpkg-dev file gzip lintian
   # The manual page of the tool, from its --help.
   help2man
+  # The ABI check and its baseline (abidw, abidiff).
+  abigail-tools
 )
 
 # ensure_packages [extra package ...]
