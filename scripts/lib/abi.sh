@@ -32,10 +32,12 @@ abi_soname() {
 }
 
 # abi_compare <baseline dump> <new dump>
-# Prints abidiff's report. Returns 0 when the new dump keeps the baseline's
-# ABI (nothing changed, or symbols were only added: the additions are
-# listed), 1 when it breaks it (a symbol removed, a function's or an exported
-# type's layout changed), 2 when abidiff itself failed.
+# Prints abidiff's report and returns
+#   0  the same ABI;
+#   1  an incompatible one: a symbol removed, a function's or an exported
+#      type's layout changed;
+#   2  abidiff itself failed;
+#   3  the baseline's ABI with symbols added (the report lists them).
 abi_compare() {
   local baseline=$1 dump=$2 status=0
   # abidiff's status is a bit field: 1 error, 2 usage error, 4 ABI change,
@@ -53,5 +55,8 @@ abi_compare() {
   if ((status & 3)); then
     return 2
   fi
-  ((status == 0)) || return 1
+  if ((status != 0)); then
+    return 1
+  fi
+  return 3
 }
