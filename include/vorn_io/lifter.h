@@ -46,7 +46,9 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
   /// Consecutive ticks with a failed motor call after which a move is abandoned.
   static constexpr unsigned int kAbandonAfterFailingTicks = 5;
 
-  /// How the last move ended, so that a host need not read log lines.
+  /// How the last move ended, so that a host need not read log lines. Its
+  /// layout is part of the ABI: more about a move comes through functions of
+  /// its own, never through members added here.
   struct MoveOutcome {
     /// The move covered its travel; the lifter is in the commanded state.
     bool reached = false;
