@@ -24,6 +24,36 @@ abi_dump() {
   # relative to the build folder under ccache. abidiff does not compare it;
   # written from the source folder, a dump reads the same from any build.
   sed -i -E "s#^( *<abi-instr [^>]* path=')(\.\./)*(${source_dir}/)?#\1#" "$output"
+  local undescribed
+  undescribed=$(abi_undescribed "$output")
+  if [[ -n $undescribed ]]; then
+    echo "abidw found no declaration of these exported functions, so their types cannot be compared" \
+      "(built without debugging information, or without -femit-class-debug-always?):"$'\n'"$undescribed" >&2
+    return 1
+  fi
+}
+
+# abi_undescribed <dump>
+# Prints, demangled, each exported function whose declaration the dump lacks:
+# a change to its types would go unseen. Constructors and destructors aside:
+# abidw ties them to no declaration, and their symbols name their parameters.
+abi_undescribed() {
+  local dump=$1 line symbol names
+  local -A described=()
+  while read -r symbol; do
+    described[$symbol]=1
+  done < <(grep -oE "elf-symbol-id='[^']+'" "$dump" | cut -d"'" -f2)
+  grep -oE "<elf-symbol name='[^']+' type='func-type'[^>]*" "$dump" | while read -r line; do
+    # The symbol and its aliases: any of them may carry the declaration.
+    names=$(sed -E "s/.* name='([^']+)'.*/\1/" <<<"$line")
+    if [[ $line == *" alias='"* ]]; then
+      names+=" $(sed -E "s/.* alias='([^']+)'.*/\1/" <<<"$line" | tr ',' ' ')"
+    fi
+    for symbol in $names; do
+      [[ -n ${described[$symbol]:-} ]] && continue 2
+    done
+    c++filt <<<"${names%% *}"
+  done | grep -vE '(^|::)([A-Za-z_][A-Za-z_0-9]*)::~?\2\(' || true
 }
 
 # abi_soname <library>: the soname, which names the baseline (abi/<soname>.abi).
