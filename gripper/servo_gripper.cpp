@@ -4,6 +4,8 @@
 #include <cmath>
 #include <thread>
 
+#include "gripper/servo_gripper_impl.h"
+
 namespace {
 
 // One servo revolution is 4096 steps; the servo is driven at 200 steps per second.
@@ -23,30 +25,49 @@ constexpr const char* kDefaultParameterFile = "motor_.yaml";
 
 }  // namespace
 
-ServoGripper::ServoGripper(int motor_id, unsigned int motor_baudrate, std::string& motor_dev_name, bool motor_inverse) {
-  InitServoGripper(motor_id, motor_baudrate, motor_dev_name, motor_inverse);
+ServoGripper::ServoGripper(int motor_id, unsigned int motor_baudrate, std::string& motor_dev_name, bool motor_inverse)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->InitServoGripper(motor_id, motor_baudrate, motor_dev_name, motor_inverse);
 }
 
-ServoGripper::ServoGripper(const std::string& path) {
+ServoGripper::ServoGripper(const std::string& path) : impl_(std::make_unique<Impl>()) {
   // The loader takes its path by mutable reference; the caller's stays untouched.
   std::string file = path.empty() ? std::string(kDefaultParameterFile) : path;
-  function_get_para(file);
-  InitServoGripper(static_cast<int>(id), baudrate, dev_name, inverse);
+  Impl& state = *impl_;
+  state.function_get_para(file);
+  state.InitServoGripper(static_cast<int>(state.id), state.baudrate, state.dev_name, state.inverse);
 }
 
-ServoGripper::ServoGripper(int motor_number, std::string& path) {
-  function_get_para(static_cast<unsigned int>(motor_number), path);
-  InitServoGripper(static_cast<int>(id), baudrate, dev_name, inverse);
+ServoGripper::ServoGripper(int motor_number, std::string& path) : impl_(std::make_unique<Impl>()) {
+  Impl& state = *impl_;
+  state.function_get_para(static_cast<unsigned int>(motor_number), path);
+  state.InitServoGripper(static_cast<int>(state.id), state.baudrate, state.dev_name, state.inverse);
 }
 
-ServoGripper::ServoGripper(YAML::Node node) {
-  function_get_para(node);
-  InitServoGripper(static_cast<int>(id), baudrate, dev_name, inverse);
+ServoGripper::ServoGripper(YAML::Node node) : impl_(std::make_unique<Impl>()) {
+  Impl& state = *impl_;
+  state.function_get_para(node);
+  state.InitServoGripper(static_cast<int>(state.id), state.baudrate, state.dev_name, state.inverse);
 }
 
-ServoGripper::~ServoGripper() { ReleaseMotor(); }
+ServoGripper::~ServoGripper() { impl_->ReleaseMotor(); }
 
-void ServoGripper::ReleaseMotor() noexcept {
+void ServoGripper::InitServoGripper(int motor_id, unsigned int motor_baudrate, std::string& motor_dev_name,
+                                    bool motor_inverse) {
+  impl_->InitServoGripper(motor_id, motor_baudrate, motor_dev_name, motor_inverse);
+}
+
+int ServoGripper::setGripperMotion(double target, double torque) { return impl_->setGripperMotion(target, torque); }
+
+int ServoGripper::getGripperState(bool& finished) { return impl_->getGripperState(finished); }
+
+int ServoGripper::MoveToStatus(int status) {
+  Impl& state = *impl_;
+  return status != 0 ? state.setGripperMotion(Impl::kCloseTarget, state.torque_high)
+                     : state.setGripperMotion(Impl::kOpenTarget, state.torque_low);
+}
+
+void ServoGripper::Impl::ReleaseMotor() noexcept {
   if (!motor) {
     return;
   }
@@ -60,7 +81,7 @@ void ServoGripper::ReleaseMotor() noexcept {
   motor.reset();
 }
 
-int ServoGripper::SendMotion(double target, double torque) {
+int ServoGripper::Impl::SendMotion(double target, double torque) {
   const int result = motor->setGripperStatus(target, kMotionSpeed, torque);
   if (result != 0) {
     LOG_ERROR("The gripper motor refused the motion to {} (setGripperStatus returned {})\n", target, result);
@@ -69,8 +90,8 @@ int ServoGripper::SendMotion(double target, double torque) {
   return 0;
 }
 
-void ServoGripper::InitServoGripper(int motor_id, unsigned int motor_baudrate, std::string& motor_dev_name,
-                                    bool motor_inverse) {
+void ServoGripper::Impl::InitServoGripper(int motor_id, unsigned int motor_baudrate, std::string& motor_dev_name,
+                                          bool motor_inverse) {
   // Two objects must never drive one servo line, so the old motor goes before
   // the new one is opened. If the new one then fails, the gripper has none.
   ReleaseMotor();
@@ -91,17 +112,17 @@ void ServoGripper::InitServoGripper(int motor_id, unsigned int motor_baudrate, s
   StartSettleTest();
 }
 
-void ServoGripper::StartSettleTest() {
+void ServoGripper::Impl::StartSettleTest() {
   pollCount = 0;
   readingFailureLogged = false;
 }
 
-int ServoGripper::setGripperMotion(double target, double torque) {
+int ServoGripper::Impl::setGripperMotion(double target, double torque) {
   StartSettleTest();
   return motor ? SendMotion(target, torque) : 0;
 }
 
-int ServoGripper::getGripperState(bool& finished) {
+int ServoGripper::Impl::getGripperState(bool& finished) {
   finished = false;
   if (!motor) {
     return 0;  // a failed re-initialisation left nothing to read

@@ -2,13 +2,20 @@
 #include <optional>
 #include <string>
 
+#include "gripper/servo_gripper_impl.h"
 #include "vorn_io/config_keys.h"
 #include "vorn_io/description.h"
 #include "vorn_io/gripper/servo_gripper.h"
 
 namespace gripper_keys = vorn_io::keys::gripper;
 
-int ServoGripper::function_get_para(YAML::Node& node) {
+int ServoGripper::function_get_para(YAML::Node& node) { return impl_->function_get_para(node); }
+
+int ServoGripper::function_get_para(std::string& path) { return impl_->function_get_para(path); }
+
+int ServoGripper::function_get_para(unsigned int id, std::string& path) { return impl_->function_get_para(id, path); }
+
+int ServoGripper::Impl::function_get_para(YAML::Node& node) {
   const vorn_io::GripperSettings before{id, baudrate,  dev_name,   inverse,    p,          i,
                                         d,  limit_low, limit_high, torque_low, torque_high};
   const vorn_io::GripperReading reading = vorn_io::ReadGripperParameters(node, before);
@@ -41,7 +48,7 @@ int ServoGripper::function_get_para(YAML::Node& node) {
   return 0;
 }
 
-int ServoGripper::function_get_para(std::string& path) {
+int ServoGripper::Impl::function_get_para(std::string& path) {
   // Held in an optional so that the section is bound by copy: assigning one
   // YAML::Node to another would make the target refer to the source instead.
   std::optional<YAML::Node> parameters;
@@ -57,7 +64,7 @@ int ServoGripper::function_get_para(std::string& path) {
   return 0;
 }
 
-int ServoGripper::function_get_para(unsigned int motor_number, std::string& path) {
+int ServoGripper::Impl::function_get_para(unsigned int motor_number, std::string& path) {
   std::optional<YAML::Node> parameters;
   try {
     YAML::Node root = YAML::LoadFile(path);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <exception>
 
+#include "lifter/lifter_impl.h"
 #include "lifter/lifter_settings.h"
 #include "vorn_io/config_keys.h"
 #include "vorn_io/description.h"
@@ -60,8 +61,9 @@ void DisableQuietly(MotorInterface& motor) noexcept {
 
 }  // namespace
 
-UpdownLifter::UpdownLifter(const YAML::Node& node) {
-  initParameter();
+UpdownLifter::UpdownLifter(const YAML::Node& node) : impl_(std::make_shared<Impl>()) {
+  Impl& state = *impl_;
+  state.initParameter();
 
   const vorn_io::LifterReading reading = vorn_io::ReadLifterDescription(node);
   if (reading.error) {
@@ -77,19 +79,21 @@ UpdownLifter::UpdownLifter(const YAML::Node& node) {
   if (reading.unusable_speed) {
     LOG_ERROR("Invalid speed: {}, use {}\r\n", *reading.unusable_speed, settings.speed);
   }
-  maxpos = settings.maxpos;
-  freq = settings.freq;
-  speed = settings.speed;
+  // No tick runs yet: the state is written without its lock.
+  state.maxpos = settings.maxpos;
+  state.freq = settings.freq;
+  state.speed = settings.speed;
 
   LOG_INFO("id: {}; master_id: {}; mode: {}; strdev: {}; maxpos: {:.2f}\r\n", settings.id, settings.master_id,
-           settings.mode, settings.dev_name, maxpos);
-  if (!vorn_io::lifter::RampEnds(vorn_io::lifter::StepOf(speed, freq, true), maxpos)) {
-    LOG_ERROR("Ramp step {} per tick cannot cover maxpos {:.2f}, moves will be refused\r\n",
-              vorn_io::lifter::StepOf(speed, freq, true), maxpos);
+           settings.mode, settings.dev_name, state.maxpos);
+  const float step = vorn_io::lifter::StepOf(state.speed, state.freq, true);
+  if (!vorn_io::lifter::RampEnds(step, state.maxpos)) {
+    LOG_ERROR("Ramp step {} per tick cannot cover maxpos {:.2f}, moves will be refused\r\n", step, state.maxpos);
   }
 
-  motor = MotorAllocate(node);
-  if (!motor) {
+  state.motor = MotorAllocate(node);
+  MotorInterface* const motor = state.motor.get();
+  if (motor == nullptr) {
     return;
   }
   bool enable_sent = false;
@@ -97,7 +101,7 @@ UpdownLifter::UpdownLifter(const YAML::Node& node) {
     const int init = motor->initMotor();
     if (init != 0) {
       LOG_ERROR("Motor initMotor returned {}, moves will be refused\r\n", init);
-      motorStartFailed = true;
+      state.motorStartFailed = true;
       return;
     }
     // Its result does not matter: every move sets its zero again.
@@ -106,19 +110,19 @@ UpdownLifter::UpdownLifter(const YAML::Node& node) {
     const int enable = motor->setEnable(true);
     if (enable != 0) {
       LOG_ERROR("Motor setEnable returned {}, moves will be refused\r\n", enable);
-      motorStartFailed = true;
+      state.motorStartFailed = true;
       return;
     }
-    start(vorn_io::lifter::TickPeriod(freq), [this] { Callback(); });
+    // The tick holds the state, not this object (see the header).
+    start(vorn_io::lifter::TickPeriod(state.freq), [shared = impl_] { shared->Callback(); });
   } catch (...) {
-    // Members go before bases: without this the motor would be released while
-    // a tick could still reach it. A motor told to enable may be enabled even
-    // though the call threw.
+    // The tick must be over before the motor goes. A motor told to enable
+    // may be enabled even though the call threw.
     stop();
     if (enable_sent) {
       DisableQuietly(*motor);
     }
-    motor.reset();
+    state.motor.reset();
     throw;
   }
 }
@@ -126,18 +130,22 @@ UpdownLifter::UpdownLifter(const YAML::Node& node) {
 UpdownLifter::~UpdownLifter() {
   // No tick may touch the motor once its shutdown has begun.
   stop();
-  if (motor) {
+  if (impl_->motor) {
     // A motor library that throws while parking must not end the host in
     // `delete`: the motor is released all the same.
     try {
-      ShutDown(*motor);
+      ShutDown(*impl_->motor);
     } catch (...) {
     }
   }
-  motor.reset();
+  impl_->motor.reset();
 }
 
-void UpdownLifter::initParameter() {
+void UpdownLifter::initParameter() { impl_->initParameter(); }
+
+void UpdownLifter::setInitialStatus(int status) { impl_->setInitialStatus(status); }
+
+void UpdownLifter::Impl::initParameter() {
   // Ticks read the ramp state under the lock; so it is written under it.
   const std::lock_guard<std::mutex> lock(mtx);
   currentStatus.store(0);
@@ -151,7 +159,7 @@ void UpdownLifter::initParameter() {
   speed = AbsentValueOf<float>(key::kSpeed);
 }
 
-void UpdownLifter::setInitialStatus(int status) {
+void UpdownLifter::Impl::setInitialStatus(int status) {
   currentStatus.store(status);
   betweenStates.store(false);
 }

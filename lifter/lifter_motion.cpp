@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "lifter/lifter_impl.h"
 #include "lifter/lifter_settings.h"
 #include "vorn_io/lifter.h"
 #include "vorn_io/logger.h"
@@ -29,7 +30,15 @@ std::string ThrownText() {
 
 }  // namespace
 
-int UpdownLifter::setIoStatus(int status) {
+int UpdownLifter::setIoStatus(int status) { return impl_->setIoStatus(status); }
+
+int UpdownLifter::getIoStatus(int& status) { return impl_->getIoStatus(status); }
+
+UpdownLifter::MoveOutcome UpdownLifter::lastMove() const { return impl_->lastMove(); }
+
+void UpdownLifter::Callback() { impl_->Callback(); }
+
+int UpdownLifter::Impl::setIoStatus(int status) {
   const std::lock_guard<std::mutex> lock(mtx);
   if (moving.load()) {
     LOG_WARN("Lifter is busy, cmd rejected...\r\n");
@@ -86,26 +95,26 @@ int UpdownLifter::setIoStatus(int status) {
   return 0;
 }
 
-int UpdownLifter::getIoStatus(int& status) {
+int UpdownLifter::Impl::getIoStatus(int& status) const {
   // Lock-free, so that a poll never waits behind a tick's motor I/O. A move
   // stores its reached state before it clears `moving`.
   status = moving.load() ? -1 : currentStatus.load();
   return status;
 }
 
-UpdownLifter::MoveOutcome UpdownLifter::lastMove() const {
+UpdownLifter::MoveOutcome UpdownLifter::Impl::lastMove() const {
   // A lock of its own: the tick holds `mtx` across its motor calls.
   const std::lock_guard<std::mutex> lock(outcomeMtx);
   return outcome;
 }
 
-void UpdownLifter::CountFailure(std::size_t call, const std::string& what) {
+void UpdownLifter::Impl::CountFailure(std::size_t call, const std::string& what) {
   if (moveFailures[call]++ == 0) {
     LOG_ERROR("Motor {} {} during the move, further failures are counted\r\n", kCallNames[call], what);
   }
 }
 
-bool UpdownLifter::ReadMotor(std::size_t call, double& value) {
+bool UpdownLifter::Impl::ReadMotor(std::size_t call, double& value) {
   int result = 0;
   try {
     result = call == kGetTorque ? motor->getTorque(value) : motor->getPosition(value);
@@ -124,7 +133,7 @@ bool UpdownLifter::ReadMotor(std::size_t call, double& value) {
   return true;
 }
 
-bool UpdownLifter::CommandPosition(double position) {
+bool UpdownLifter::Impl::CommandPosition(double position) {
   int result = 0;
   try {
     result = motor->setPosition(position);
@@ -139,7 +148,7 @@ bool UpdownLifter::CommandPosition(double position) {
   return true;
 }
 
-void UpdownLifter::EndMove(bool reached) {
+void UpdownLifter::Impl::EndMove(bool reached) {
   unsigned int failed = 0;
   for (std::size_t call = 0; call < moveFailures.size(); ++call) {
     if (moveFailures[call] > 0) {
@@ -158,7 +167,7 @@ void UpdownLifter::EndMove(bool reached) {
   moving.store(false);
 }
 
-void UpdownLifter::Callback() {
+void UpdownLifter::Impl::Callback() {
   const std::lock_guard<std::mutex> lock(mtx);
   if (!moving.load()) {
     return;

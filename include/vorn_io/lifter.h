@@ -1,18 +1,12 @@
 #pragma once
 
-#include <array>
-#include <atomic>
-#include <cstddef>
 #include <memory>
-#include <mutex>
-#include <string>
 
 #include <yaml-cpp/yaml.h>
 
 #include "vorn_io/export.h"
 #include "vorn_io/private_timer.h"
 #include "vorn_io/vorn_io_interface.h"
-#include "vorn_motor/motor_interface.h"
 
 /// An up/down lifter driven by one motor.
 ///
@@ -52,7 +46,9 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
   /// Consecutive ticks with a failed motor call after which a move is abandoned.
   static constexpr unsigned int kAbandonAfterFailingTicks = 5;
 
-  /// How the last move ended, so that a host need not read log lines.
+  /// How the last move ended, so that a host need not read log lines. Its
+  /// layout is part of the ABI: more about a move comes through functions of
+  /// its own, never through members added here.
   struct MoveOutcome {
     /// The move covered its travel; the lifter is in the commanded state.
     bool reached = false;
@@ -101,37 +97,15 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
   void Callback();
 
  private:
-  /// Calls the tick's motor reading; false, counted and logged, when the
-  /// call failed or the value is not finite.
-  bool ReadMotor(std::size_t call, double& value);
-  /// Sends a position; false, counted and logged, when the call failed.
-  bool CommandPosition(double position);
-  /// Counts a failed call of kind `call`, logging the first of the move.
-  void CountFailure(std::size_t call, const std::string& what);
-  /// Ends the move: reached (the state becomes the target) or abandoned.
-  void EndMove(bool reached);
-
-  std::atomic<int> currentStatus{0};
-  int targetStatus = 0;
-  unsigned int freq = 10;
-  std::atomic<bool> moving{false};
-  float step = 0.2F;
-  float maxpos = 450.0F;
-  float maxTorque = 3.5F;
-  float cmdPos = 0.0F;
-  float speed = 1.5707964F;
-  MoveOutcome outcome;
-  unsigned int moveHeldTicks = 0;
-  /// Failed calls of the move in progress, per kind of call (getTorque,
-  /// getPosition, setPosition), and the ticks in a row that had one.
-  std::array<unsigned int, 3> moveFailures{};
-  unsigned int failingTicks = 0;
-  bool moveHoldSkipped = false;
-  /// The motor failed `initMotor` or `setEnable(true)`: moves are refused.
-  bool motorStartFailed = false;
-  /// An abandoned move left the lifter between its states.
-  std::atomic<bool> betweenStates{false};
-  mutable std::mutex outcomeMtx;
-  std::mutex mtx;
-  std::shared_ptr<MotorInterface> motor;
+  /// The lifter's state, defined only inside the library, so that its
+  /// layout is no part of the ABI: a host's `UpdownLifter` is the same size
+  /// whatever state the library adds. The lifter's tick thread holds a
+  /// second reference: everything a tick touches lives there, never in this
+  /// object, so the state (the motor included) lives as long as the longer
+  /// of the two. The destructor stops the tick before it shuts the motor
+  /// down; a thread that had to be left running would keep the state it
+  /// uses alive rather than see it freed. Not copyable and not movable: the
+  /// object stands for one piece of hardware.
+  struct Impl;
+  std::shared_ptr<Impl> impl_;
 };

@@ -25,6 +25,8 @@ VORN_IO_PACKAGES_test=(
   systemd util-linux mount jq
   # The exported-symbol checks: nm and readelf.
   binutils
+  # The ABI check against the committed baseline (abidw, abidiff).
+  abigail-tools
 )
 # The Debian packages (scripts/package): dpkg-shlibdeps and dpkg-buildflags
 # (dpkg-dev), file (CPack reads the file types), gzip, and lintian to check them.

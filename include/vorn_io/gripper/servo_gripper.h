@@ -1,7 +1,5 @@
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -11,7 +9,6 @@
 #include "vorn_io/logger.h"
 #include "vorn_io/private_timer.h"
 #include "vorn_io/vorn_io_interface.h"
-#include "vorn_motor/feetech_motor.h"
 
 /// A gripper on one Feetech bus servo.
 ///
@@ -42,8 +39,7 @@ class VORN_IO_EXPORT ServoGripper : public VornIoInterface, private PrivateTimer
 
   /// Returns -1 when the motor refused the motion (with an error line), else 0.
   int setIoStatus(int status) override {
-    const int result =
-        status != 0 ? setGripperMotion(kCloseTarget, torque_high) : setGripperMotion(kOpenTarget, torque_low);
+    const int result = MoveToStatus(status);
     LOG_INFO("The gripper has get cmd : {}\n", status);
     return result;
   }
@@ -73,32 +69,16 @@ class VORN_IO_EXPORT ServoGripper : public VornIoInterface, private PrivateTimer
   int function_get_para(unsigned int id, std::string& path);
 
  private:
-  static constexpr double kOpenTarget = -10.0;
-  static constexpr double kCloseTarget = 10.0;
-  static constexpr int kWindowSize = 20;
+  /// What `setIoStatus` sends: the open end with `torque_low` for 0, the
+  /// closed end with `torque_high` for any other status. Exported, since the
+  /// inline `setIoStatus` calls it from the host's code.
+  int MoveToStatus(int status);
 
-  /// Disables and deletes the motor held, if any (the destructor's shutdown).
-  void ReleaseMotor() noexcept;
-  /// Sends a motion to the motor held; -1 with an error line if it refuses.
-  int SendMotion(double target, double torque);
-  void StartSettleTest();
-
-  std::uint32_t id = 0;
-  std::string dev_name;
-  std::uint32_t baudrate = 115200;
-  bool inverse = false;
-  double p = 2.0;
-  double i = 0.0;
-  double d = 0.24;
-  std::int32_t limit_low = -3400;
-  std::int32_t limit_high = 3400;
-  std::unique_ptr<feetechMotor> motor;
-  double torque_low = 100.0;
-  double torque_high = 100.0;
-  double position = 0.0;
-  std::int32_t windowWriteIndex = -1;
-  std::int32_t windowCount = 0;
-  std::array<double, kWindowSize> positionWindow{};
-  std::int32_t pollCount = 0;
-  bool readingFailureLogged = false;
+  /// The gripper's parameters, motor and settle test, defined only inside
+  /// the library, so that their layout is no part of the ABI: a host's
+  /// `ServoGripper` is the same size whatever state the library adds. The
+  /// gripper owns it alone (it has no thread). Not copyable and not movable:
+  /// the object stands for one piece of hardware.
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
