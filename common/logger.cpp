@@ -49,7 +49,9 @@ void PutNumber(char* columns, unsigned number) {
 
 }  // namespace
 
-struct LogListener::Buffer {
+// Hidden: a nested type takes its exported class's visibility, and its
+// members would reach the symbol table.
+struct __attribute__((visibility("hidden"))) LogListener::Buffer {
   std::mutex mutex;
   std::condition_variable ready;
   std::vector<LogLine> ring;  // `count` lines from `head` on, in number order
@@ -88,7 +90,8 @@ struct LogListener::Buffer {
   }
 };
 
-struct Logger::Outputs {
+// Hidden, like LogListener::Buffer.
+struct __attribute__((visibility("hidden"))) Logger::Outputs {
   struct Output {
     spdlog::sink_ptr sink;                   // null until first turned on
     detail::BoundedSink* bounded = nullptr;  // the same sink, when it can refuse lines
