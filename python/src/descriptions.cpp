@@ -37,9 +37,17 @@ void DefError(py::class_<Reading>& type) {
       "when there is none.");
 }
 
+/// str() of an enum value is the library's name for it ("unknown", "motor
+/// file"), replacing pybind11's "KeyOrigin.UNKNOWN" (a def would only add an
+/// overload behind it).
+template <typename Enum>
+void NameAs(py::enum_<Enum>& type, const char* (*name)(Enum)) {
+  type.attr("__str__") = py::cpp_function([name](Enum value) { return name(value); }, py::is_method(type));
+}
+
 void BindAccounts(py::module_& module) {
-  py::enum_<KeyOrigin>(module, "KeyOrigin", "Where the value a device uses for a key comes from.")
-      .value("FILE", KeyOrigin::kFile)
+  py::enum_<KeyOrigin> origin(module, "KeyOrigin", "Where the value a device uses for a key comes from.");
+  origin.value("FILE", KeyOrigin::kFile)
       .value("DEFAULT", KeyOrigin::kDefault)
       .value("FALLBACK", KeyOrigin::kFallback)
       .value("REPLACED", KeyOrigin::kReplaced)
@@ -48,8 +56,8 @@ void BindAccounts(py::module_& module) {
       .value("UNKNOWN", KeyOrigin::kUnknown)
       .value("DUPLICATE", KeyOrigin::kDuplicate)
       .value("MISSING", KeyOrigin::kMissing)
-      .value("ERROR", KeyOrigin::kError)
-      .def("__str__", [](KeyOrigin origin) { return OriginName(origin); });
+      .value("ERROR", KeyOrigin::kError);
+  NameAs(origin, &OriginName);
 
   py::class_<TextPosition>(module, "TextPosition", "Where a key stands in its text, counted from 1.")
       .def_readonly("line", &TextPosition::line)
@@ -79,15 +87,18 @@ void BindAccounts(py::module_& module) {
       .def_property_readonly("flagged_count", &DescriptionAccount::FlaggedCount)
       .def("find", &DescriptionAccount::Find, py::arg("key"), py::return_value_policy::copy,
            "The first entry for `key`, or None.")
-      .def("flagged", [](const DescriptionAccount& account) {
-        py::list flagged;
-        for (const KeyAccount& key : account.keys) {
-          if (key.Flagged()) {
-            flagged.append(key);
-          }
-        }
-        return flagged;
-      }, "The entries worth a person's attention.");
+      .def(
+          "flagged",
+          [](const DescriptionAccount& account) {
+            py::list flagged;
+            for (const KeyAccount& key : account.keys) {
+              if (key.Flagged()) {
+                flagged.append(key);
+              }
+            }
+            return flagged;
+          },
+          "The entries worth a person's attention.");
 }
 
 void BindSettings(py::module_& module) {
@@ -164,12 +175,12 @@ void BindReadings(py::module_& module) {
       .def_readonly("sections", &GripperFileReading::sections)
       .def_readonly("root", &GripperFileReading::root, "The root keys no gripper reads, and duplicates.");
 
-  py::enum_<DescriptionKind>(module, "DescriptionKind", "What a description describes.")
-      .value("LIFTER", DescriptionKind::kLifter)
+  py::enum_<DescriptionKind> kind(module, "DescriptionKind", "What a description describes.");
+  kind.value("LIFTER", DescriptionKind::kLifter)
       .value("GRIPPER_FILE", DescriptionKind::kGripperFile)
       .value("MOTOR_FILE", DescriptionKind::kMotorFile)
-      .value("PARAMETER_MAP", DescriptionKind::kParameterMap)
-      .def("__str__", [](DescriptionKind kind) { return KindName(kind); });
+      .value("PARAMETER_MAP", DescriptionKind::kParameterMap);
+  NameAs(kind, &KindName);
 
   py::class_<KindEvidence>(module, "KindEvidence", "A kind of description, and the keys that tell it.")
       .def_readonly("kind", &KindEvidence::kind)

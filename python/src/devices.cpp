@@ -132,8 +132,8 @@ std::unique_ptr<LifterHandle> MakeLifter(const YAML::Node& node, const std::stri
   const py::gil_scoped_release unlocked;
   const std::optional<KindEvidence> told = TellDescriptionKind(node);
   if (told && told->kind != DescriptionKind::kLifter) {
-    throw DescriptionError(fmt::format("{}: looks like a {} ({}), not a lifter description", name,
-                                       KindName(told->kind), told->evidence));
+    throw DescriptionError(
+        fmt::format("{}: looks like a {} ({}), not a lifter description", name, KindName(told->kind), told->evidence));
   }
   try {
     return std::make_unique<LifterHandle>(std::make_unique<UpdownLifter>(node), "lifter");
@@ -156,9 +156,9 @@ std::unique_ptr<GripperHandle> MakeGripper(const YAML::Node& node, std::optional
   const DescriptionKind kind = motor ? DescriptionKind::kMotorFile : told ? told->kind : DescriptionKind::kParameterMap;
   const GripperSelection selection = ReadGripperSelection(node, kind, where, motor);
   if (selection.parts.empty()) {
-    throw DescriptionError(fmt::format("{}: no section {} (motor sections: {})", name,
-                                       MotorSectionKey(motor.value_or(0)),
-                                       selection.motors.empty() ? "none" : fmt::format("{}", fmt::join(selection.motors, ", "))));
+    throw DescriptionError(
+        fmt::format("{}: no section {} (motor sections: {})", name, MotorSectionKey(motor.value_or(0)),
+                    selection.motors.empty() ? "none" : fmt::format("{}", fmt::join(selection.motors, ", "))));
   }
   if (selection.parts.size() > 1) {
     throw DescriptionError(fmt::format("{}: a motor file with the sections {}: choose one with motor=N", name,
@@ -181,7 +181,7 @@ std::unique_ptr<GripperHandle> MakeGripper(const YAML::Node& node, std::optional
 /// outcome and whether the lifter moved at all (not when it already was in
 /// that state).
 std::tuple<OutcomeTuple, bool> LifterMove(LifterHandle& handle, int to, std::optional<double> timeout_s,
-                                         bool interruptible) {
+                                          bool interruptible) {
   const py::gil_scoped_release unlocked;
   const LifterHandle::Use lifter(handle);
   int before = -1;
@@ -327,7 +327,8 @@ void BindDevices(py::module_& module) {
       .def_property_readonly("closed", &GripperHandle::Closing);
 
   py::class_<VirtualHandle>(module, "VirtualGripper", "A VirtualGripper; see vorn_io.VirtualGripper.")
-      .def(py::init([] { return std::make_unique<VirtualHandle>(std::make_unique<VirtualGripper>(), "virtual gripper"); }))
+      .def(py::init(
+          [] { return std::make_unique<VirtualHandle>(std::make_unique<VirtualGripper>(), "virtual gripper"); }))
       .def(
           "set_io_status",
           [](VirtualHandle& handle, int status) {
