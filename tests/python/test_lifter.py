@@ -138,4 +138,5 @@ def test_ctrl_c_ends_a_waiting_move_in_the_main_thread():
         thread.start()
         with pytest.raises(KeyboardInterrupt):
             lifter.move(1)
+        assert lifter.status == -1  # the wait ended, not the move
         thread.join(10)

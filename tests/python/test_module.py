@@ -2,6 +2,8 @@
 lines in logging, also at exit."""
 
 import logging
+import os
+import pathlib
 import re
 import subprocess
 import sys
@@ -60,7 +62,21 @@ def test_devices_left_open_are_parked_at_exit_with_their_lines_in_logging(after_
         "logging.basicConfig(stream=sys.stdout, level=logging.INFO, format='%(levelname)s %(message)s')\n"
         f"lifter = vorn_io.Lifter({SHORT_LIFTER!r})\n" + after_build)
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60,
-                         env=dict(__import__("os").environ, VORN_MOTOR_SIM_DAMIAO_FAIL="getPosition"))
+                         env=dict(os.environ, VORN_MOTOR_SIM_DAMIAO_FAIL="getPosition"))
     assert run.returncode == 0, run.stderr
     assert "ERROR No usable position to hold at shutdown" in run.stdout
     assert "Traceback" not in run.stderr and "Fatal" not in run.stderr
+
+
+def test_the_example_host_moves_both_devices():
+    examples = pathlib.Path(__file__).resolve().parents[2] / "examples"
+    run = subprocess.run([sys.executable, str(examples / "host.py"), str(examples / "lifter.yaml"),
+                          str(examples / "gripper.yaml")], capture_output=True, text=True, timeout=120,
+                         env=dict(os.environ, VORN_MOTOR_SIM_FEETECH_OBSTACLE="0.5"))
+    assert run.returncode == 0, run.stderr
+    lines = run.stdout.splitlines()
+    assert lines[0] == vorn_io.version()
+    assert lines[1] == "host: lifter in state 1"
+    assert re.fullmatch(r"host: gripper settled after \d+ polls", lines[2])
+    assert lines[3:] == ["host: devices released"]
+    assert "INFO vorn_io: Allocate Motor: damiao" in run.stderr
