@@ -16,6 +16,7 @@
 
 #include "src/device_handle.h"
 #include "src/errors.h"
+#include "src/log_bridge.h"
 #include "vorn_io/description.h"
 #include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_io/lifter.h"
@@ -53,15 +54,10 @@ class CommandLines {
     std::string text;
     quorvane::LogLine line;
     while (listener_.Next(line)) {
-      if (line.level < spdlog::level::warn || line.dropped != 0) {
-        continue;
+      if (line.level >= spdlog::level::warn && line.dropped == 0) {
+        text += text.empty() ? "" : "; ";
+        text += MessageText(line);
       }
-      std::string_view message = line.Message();
-      while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-        message.remove_suffix(1);
-      }
-      text += text.empty() ? "" : "; ";
-      text += message;
     }
     return text;
   }
@@ -70,9 +66,16 @@ class CommandLines {
   quorvane::LogListener listener_{kCommandLines};
 };
 
-std::string Refusal(const std::string& what, CommandLines& lines) {
-  const std::string reason = lines.Take();
-  return reason.empty() ? what + " (the library logged no reason at its present level)" : what + ": " + reason;
+/// Runs a device command; one that does not return 0 raises RefusedError
+/// with `what` and the reason the library logged meanwhile.
+template <typename Command>
+void RunCommand(const std::string& what, Command command) {
+  CommandLines lines;
+  if (command() != 0) {
+    const std::string reason = lines.Take();
+    throw RefusedError(reason.empty() ? what + " (the library logged no reason at its present level)"
+                                      : what + ": " + reason);
+  }
 }
 
 void CheckSignals() {
@@ -186,10 +189,7 @@ std::tuple<OutcomeTuple, bool> LifterMove(LifterHandle& handle, int to, std::opt
   const LifterHandle::Use lifter(handle);
   int before = -1;
   lifter->getIoStatus(before);
-  CommandLines lines;
-  if (lifter->setIoStatus(to) != 0) {
-    throw RefusedError(Refusal(fmt::format("the lifter refused the move to {}", to), lines));
-  }
+  RunCommand(fmt::format("the lifter refused the move to {}", to), [&] { return lifter->setIoStatus(to); });
   bool seen_moving = false;
   double seconds = 0.0;
   const WaitEnd end = WaitUntil(
@@ -224,15 +224,10 @@ std::tuple<long, double> GripperMove(GripperHandle& handle, int to, std::optiona
                                      bool interruptible) {
   const py::gil_scoped_release unlocked;
   const GripperHandle::Use gripper(handle);
-  CommandLines lines;
-  int result = 0;
-  {
+  RunCommand(fmt::format("the gripper refused the motion to {}", to), [&] {
     const std::lock_guard<std::mutex> one_call(handle.Calls());
-    result = gripper->setIoStatus(to);
-  }
-  if (result != 0) {
-    throw RefusedError(Refusal(fmt::format("the gripper refused the motion to {}", to), lines));
-  }
+    return gripper->setIoStatus(to);
+  });
   long polls = 0;
   double seconds = 0.0;
   const WaitEnd end = WaitUntil(

@@ -100,11 +100,7 @@ class LogBridge {
     const py::gil_scoped_acquire locked;
     for (std::size_t i = 0; i < count; ++i) {
       const quorvane::LogLine& line = batch[i];
-      std::string_view message = line.Message();
-      // Most messages end in "\r\n"; a logging record carries none.
-      while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
-        message.remove_suffix(1);
-      }
+      const std::string_view message = MessageText(line);
       // A message is the library's text with a description's values in it:
       // bytes that are no UTF-8 are shown, not lost with the line.
       const py::str text = py::reinterpret_steal<py::str>(
@@ -128,6 +124,14 @@ class LogBridge {
 };
 
 }  // namespace
+
+std::string_view MessageText(const quorvane::LogLine& line) {
+  std::string_view message = line.Message();
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+    message.remove_suffix(1);
+  }
+  return message;
+}
 
 void BindLogBridge(py::module_& module) {
   py::class_<LogBridge>(module, "LogBridge",
