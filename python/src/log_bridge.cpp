@@ -54,9 +54,15 @@ class LogBridge {
   }
 
   /// Waits until every line logged before the call has been handed to
-  /// Python; false if that took longer than `timeout_s`. Called without the
-  /// interpreter's lock, which the thread needs for it.
+  /// Python; false if that took longer than `timeout_s`, or when called
+  /// from a logging handler. Called without the interpreter's lock, which
+  /// the thread needs for it.
   bool Flush(double timeout_s) {
+    // A logging handler runs in the thread itself, which cannot wait for
+    // its own next round.
+    if (std::this_thread::get_id() == thread_.get_id()) {
+      return false;
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     // The round counted next may have begun before this call; the one after
     // it cannot have.

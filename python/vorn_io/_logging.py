@@ -72,7 +72,8 @@ def configure_logging(console=None, journal=None, level=None):
 
 def flush_log(timeout=1.0):
     """Waits until every line the library logged before the call has reached
-    ``logging``; False if that took longer than ``timeout`` seconds."""
+    ``logging``; False if that took longer than ``timeout`` seconds, or at
+    once when called from a handler of those lines."""
     return _bridge.flush(timeout) if _bridge is not None else True
 
 

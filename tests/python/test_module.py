@@ -80,3 +80,15 @@ def test_the_example_host_moves_both_devices():
     assert re.fullmatch(r"host: gripper settled after \d+ polls", lines[2])
     assert lines[3:] == ["host: devices released"]
     assert "INFO vorn_io: Allocate Motor: damiao" in run.stderr
+
+
+def test_a_handler_that_flushes_the_log_does_not_wait_for_itself(log_records):
+    results = []
+    emit = log_records.emit
+    log_records.emit = lambda record: (results.append(vorn_io.flush_log(timeout=60)), emit(record))
+    try:
+        vorn_io.Lifter(lifter_description()).close()
+        assert log_records.matching("Allocate Motor: damiao")  # within the 5 s, not after 60
+    finally:
+        log_records.emit = emit
+    assert results and not any(results)
