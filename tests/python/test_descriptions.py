@@ -40,7 +40,8 @@ def test_the_account_of_a_file_with_a_typo_names_the_key_where_it_stands(tmp_pat
     ({"maxpos": float("nan")}, lambda r: math.isnan(r.unusable_maxpos) and r.settings.maxpos == 450.0),
     ({"speed": "fast"}, lambda r: r.account.find("speed").origin == vorn_io.KeyOrigin.FALLBACK),
     ({"id": "abc"}, lambda r: r.account.has_error and "bad conversion" in r.error),
-    ({"freq": 100, "maxpos": 2.0, "speed": 4.0}, lambda r: (r.move_ticks, r.tick_period_ms) == (51, 10.0)),  # 50 steps of 0.04 fall short in floats
+    # 50 steps of 0.04 fall short of 2.0 in single precision.
+    ({"freq": 100, "maxpos": 2.0, "speed": 4.0}, lambda r: (r.move_ticks, r.tick_period_ms) == (51, 10.0)),
 ], ids=["vendor and bool", "numbers", "nan", "fallback", "error", "ticks"])
 def test_a_dict_reads_as_the_yaml_a_host_would_build(changes, check):
     reading = vorn_io.read_lifter_description(dict(SHORT_LIFTER, **changes))

@@ -19,7 +19,8 @@ feetechmotor2:
 
 
 @pytest.mark.parametrize("build, error, message", [
-    (lambda: vorn_io.Lifter("vendor: damiao\nid: [1, 2\n"), vorn_io.DescriptionError, r"^<text>: yaml-cpp: error at line"),
+    (lambda: vorn_io.Lifter("vendor: damiao\nid: [1, 2\n"), vorn_io.DescriptionError,
+     r"^<text>: yaml-cpp: error at line"),
     (lambda: vorn_io.Lifter(dict(SHORT_LIFTER, id="abc")), vorn_io.DescriptionError, r"^<dict>: id: "),
     (lambda: vorn_io.Lifter({"gripper": GRIPPER}), vorn_io.DescriptionError,
      r"looks like a gripper file \(a root key \"gripper\"\), not a lifter"),
