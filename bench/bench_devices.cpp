@@ -1,6 +1,8 @@
 // Device operations on the stand-in motor, logger without sinks:
 //  - ServoGripper::getIoStatus, one poll, against the bare position read it
 //    makes, with heap allocations counted per poll for both;
+//  - UpdownLifter::getIoStatus, one poll, the C++ side of the Python
+//    module's poll (bench/bench_python.py);
 //  - one lifter tick with its "set pos" line, against the same motor calls
 //    and spdlog's log of the same line.
 // The stand-in journals every call in a ring that allocates only while it
@@ -87,6 +89,19 @@ void BM_MotorPositionRead(benchmark::State& state) {
 }
 BENCHMARK(BM_MotorPositionRead)->Iterations(kPolls);
 
+void BM_LifterPoll(benchmark::State& state) {
+  YAML::Node node;
+  node["vendor"] = "feetech";
+  node["dev_name"] = "bench-lifter-poll";
+  UpdownLifter lifter(node);
+  int status = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(lifter.getIoStatus(status));
+  }
+  vorn_motor_sim::Reset();
+}
+BENCHMARK(BM_LifterPoll)->Iterations(kPolls);
+
 void BM_LifterTick(benchmark::State& state) {
   YAML::Node node;
   node["vendor"] = "feetech";
@@ -161,5 +176,6 @@ int main(int argc, char** argv) {
         "",
         "gripper = bare read",
         [](double value, double ratio) { return value == 0.0 || ratio == 1.0; }},
+       {"UpdownLifter::getIoStatus, one poll", {"BM_LifterPoll", ""}, std::nullopt, "ns", "", {}},
        {"UpdownLifter tick with its line", {"BM_LifterTick", ""}, Measure{"BM_TickBaseline", ""}, "ns", "", {}}});
 }

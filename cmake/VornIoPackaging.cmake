@@ -4,6 +4,7 @@
 #   libvorn-io-dev     development  headers, link, CMake package, vorn_io.pc
 #   vorn-io-tools      tools        the vorn-io tool
 #   libvorn-motor-sim  simulation   the simulated libvorn_motor.so.1, in a private folder
+#   python3-vorn-io    python       the Python module vorn_io, for Debian's python3
 # libvorn_motor.so.1 comes from the motor vendor, from no Debian package, so
 # libvorn-io1 declares no dependency for it; the simulation, which the loader
 # never finds by itself, cannot stand for it and is not depended on.
@@ -55,6 +56,21 @@ It drives no hardware.
 It is installed outside the dynamic loader's search path and is used only
 when asked for: 'vorn-io --sim' and 'vorn-io sim -- PROGRAM' preload it,
 and it says on standard error that its motors are simulated.")
+set(_vorn_io_python_package python3-vorn-io)
+set(_vorn_io_python_section python)
+set(_vorn_io_python_description "Python module for libvorn_io devices
+The module vorn_io drives libvorn_io's lifter, servo gripper and virtual
+gripper from Python: devices built from a YAML file, YAML text or a dict,
+a blocking move that returns its outcome and raises on a time-out or a
+refusal, the description readers with their key-by-key accounts, the PID
+controller, and the library's log lines in Python's logging.
+
+'vorn-io sim -- python3 script.py' runs a script on simulated motors.")
+
+set(_vorn_io_components runtime development tools simulation)
+if(VORN_IO_PYTHON_BUILT)
+  list(APPEND _vorn_io_components python)
+endif()
 
 if(VORN_IO_PACKAGE)
   # Debian's changelog, compressed as Debian asks (gzip -9n: no name, no time).
@@ -66,7 +82,7 @@ if(VORN_IO_PACKAGE)
     message(FATAL_ERROR "gzip failed on cmake/debian/changelog")
   endif()
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/changelog")
-  foreach(component runtime development tools simulation)
+  foreach(component IN LISTS _vorn_io_components)
     install(FILES "${_vorn_io_changelog}" "${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/copyright"
             DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/${_vorn_io_${component}_package}"
             COMPONENT ${component})
@@ -83,7 +99,7 @@ set(CPACK_PACKAGE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/packages")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(CPACK_COMPONENTS_ALL runtime development tools simulation)
+set(CPACK_COMPONENTS_ALL ${_vorn_io_components})
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -101,7 +117,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${PROJECT_BINARY_DIR};${PROJECT
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 
-foreach(component runtime development tools simulation)
+foreach(component IN LISTS _vorn_io_components)
   string(TOUPPER ${component} upper)
   set(CPACK_DEBIAN_${upper}_PACKAGE_NAME ${_vorn_io_${component}_package})
   set(CPACK_DEBIAN_${upper}_PACKAGE_SECTION ${_vorn_io_${component}_section})
@@ -115,5 +131,15 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_RECOMMENDS "libvorn-motor-sim (= ${_vorn_io
 # --sim, 'sim --', and --help on a machine without a driver run the tool on the simulation.
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS
     "libvorn-io1 (= ${_vorn_io_deb_version}), libvorn-motor-sim (= ${_vorn_io_deb_version})")
+# The extension is built for one minor version of python3, the one it was
+# configured with (Debian 12's 3.11).
+if(VORN_IO_PYTHON_BUILT)
+  set(_vorn_io_python "${VORN_IO_PYTHON_MAJOR}.${VORN_IO_PYTHON_MINOR}")
+  math(EXPR _vorn_io_python_next "${VORN_IO_PYTHON_MINOR} + 1")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+      "libvorn-io1 (= ${_vorn_io_deb_version}), python3 (>= ${_vorn_io_python}~), python3 (<< ${VORN_IO_PYTHON_MAJOR}.${_vorn_io_python_next})")
+  # 'vorn-io sim -- python3 ...' on a desk.
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_RECOMMENDS "libvorn-motor-sim (= ${_vorn_io_deb_version}), vorn-io-tools (= ${_vorn_io_deb_version})")
+endif()
 
 include(CPack)

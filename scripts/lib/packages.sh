@@ -28,6 +28,12 @@ VORN_IO_PACKAGES_test=(
   # The ABI check against the committed baseline (abidw, abidiff).
   abigail-tools
 )
+# The Python module vorn_io (built where these are found) and its tests:
+# Debian's pybind11 and Python headers, pytest, and NumPy, which the module
+# uses where it is installed and must work without.
+VORN_IO_PACKAGES_python=(
+  pybind11-dev python3-dev python3-pytest python3-numpy
+)
 # The Debian packages (scripts/package): dpkg-shlibdeps and dpkg-buildflags
 # (dpkg-dev), file (CPack reads the file types), gzip, and lintian to check them.
 VORN_IO_PACKAGES_package=(

@@ -2,7 +2,8 @@
 # Checks the Debian packages of scripts/package: what each one holds, lintian
 # without errors, and a run of the tool unpacked into a scratch folder (dpkg -x;
 # nothing is installed on this machine): without a motor driver, and on the
-# simulation.
+# simulation; then the Python module imported and a lifter moved from the
+# unpacked packages, on the simulation.
 #
 #   deb_check.sh <folder with the .deb files>
 set -euo pipefail
@@ -19,6 +20,7 @@ trap 'rm -rf "$work"' EXIT
 
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 libdir=usr/lib/$multiarch
+python_dir=usr/lib/python3/dist-packages
 # package: files it must hold (paths as dpkg-deb -c prints them, without ./)
 declare -A holds=(
   [libvorn-io1]="$libdir/libvorn_io.so.1 usr/share/doc/libvorn-io1/copyright usr/share/doc/libvorn-io1/changelog.Debian.gz"
@@ -28,6 +30,9 @@ declare -A holds=(
     usr/share/doc/vorn-io-tools/copyright"
   [libvorn-motor-sim]="$libdir/vorn_io/sim/libvorn_motor.so.1 $libdir/cmake/vorn_io/vorn_ioSimulationTargets.cmake
     usr/share/doc/libvorn-motor-sim/copyright"
+  [python3-vorn-io]="$python_dir/vorn_io/__init__.py $python_dir/vorn_io/__main__.py
+    $python_dir/vorn_io/_vorn_io.$(/usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_config_var("SOABI"))').so
+    usr/share/doc/python3-vorn-io/copyright"
 )
 for package in "${!holds[@]}"; do
   deb=$(find "$packages" -name "${package}_*.deb" -print -quit)
@@ -67,4 +72,20 @@ env -i PATH=/usr/bin:/bin SPDLOG_STDOUT=true SPDLOG_SYSTEMD=false SPDLOG_LEVEL=i
   "$tool" --sim lifter "$here/short_lifter.yaml" --to 1 >"$work/out" 2>&1 || { cat "$work/out"; fail "the simulated move failed"; }
 grep -E 'simulated|lifter in state' "$work/out"
 grep -q 'lifter in state 1' "$work/out" || fail "the simulated lifter did not reach state 1"
+echo "== the Python module, unpacked into $work/root"
+# Installed, libvorn_io.so.1 is in a folder the loader searches; unpacked, it is found through LD_LIBRARY_PATH.
+python_env=(env -i PATH=/usr/bin:/bin "LD_LIBRARY_PATH=$work/root/$libdir" "PYTHONPATH=$work/root/$python_dir"
+  PYTHONDONTWRITEBYTECODE=1)
+"${python_env[@]}" "$tool" sim -- /usr/bin/python3 -c "import vorn_io; print(vorn_io.version())" >"$work/out" 2>&1 ||
+  { cat "$work/out"; fail "importing vorn_io failed"; }
+cat "$work/out"
+grep -qE '^vorn_io version: [0-9.]+[0-9a-f]{7}, compile time: ' "$work/out" || fail "vorn_io.version() printed no version line"
+"${python_env[@]}" "$tool" sim -- /usr/bin/python3 -c "
+import vorn_io
+with vorn_io.Lifter.from_file('$here/short_lifter.yaml') as lifter:
+    print('python: lifter', lifter.move(1, timeout=60))
+assert vorn_io.__file__.startswith('$work/root/'), vorn_io.__file__
+" >"$work/out" 2>&1 || { cat "$work/out"; fail "the simulated move from Python failed"; }
+cat "$work/out"
+grep -q 'python: lifter MoveOutcome(reached=True' "$work/out" || fail "the lifter moved from Python did not reach state 1"
 echo "== packages checked"

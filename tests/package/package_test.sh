@@ -137,6 +137,18 @@ if [[ -n $double_dir ]]; then
   run_env=("${clean_env[@]}" VORN_MOTOR_SIM_QUIET=1)
   expect_tool 0 'lifter in state 1' --sim lifter "$here/short_lifter.yaml" --to 1
   ! grep -q 'simulated' "$work/tool.out" || fail "VORN_MOTOR_SIM_QUIET=1 did not quiet the simulation"
+  # The Python module, where the build has one: imported from the prefix's
+  # package folder, it finds libvorn_io through its own RUNPATH.
+  python_package=$(find "$prefix" -path '*/dist-packages/vorn_io/__init__.py' -print -quit)
+  if [[ -n $python_package ]]; then
+    python_module=$(find "$(dirname "$python_package")" -name '_vorn_io*.so' -print -quit)
+    check_motor_side "$python_module"
+    ! readelf -d "$python_module" | grep -E 'RUNPATH|RPATH' | grep -q '/vorn_io/sim' ||
+      fail "the Python module has a RUNPATH into the simulation"
+    run_env=("${clean_env[@]}" VORN_MOTOR_SIM_QUIET=1 PYTHONDONTWRITEBYTECODE=1
+      "PYTHONPATH=$(dirname "$(dirname "$python_package")")")
+    expect_tool 0 '^vorn_io version: 1\.' sim -- /usr/bin/python3 -c 'import vorn_io; print(vorn_io.version())'
+  fi
   # A driver the loader finds, named like the vendor's: it is not the
   # simulation, and --sim still runs on the simulation.
   run_env=("${clean_env[@]}" "LD_LIBRARY_PATH=$double_dir")
