@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <unordered_set>
 
 #include <fmt/format.h>
 
@@ -48,16 +49,25 @@ bool ReadRoot(const YAML::Node& root, const std::vector<std::string>& known, Gri
   return true;
 }
 
-/// The sections of a motor file, in file order, each number once.
-std::vector<unsigned int> MotorSections(const YAML::Node& root) {
-  std::vector<unsigned int> sections;
+/// One section of a motor file: its number and its parameter map.
+struct MotorSectionNode {
+  unsigned int motor;
+  YAML::Node node;
+};
+
+/// The sections of a motor file, in file order, each number once with the
+/// map a lookup of its key gives (the first): found in one pass, since a
+/// lookup per section would take time quadratic in their number.
+std::vector<MotorSectionNode> MotorSections(const YAML::Node& root) {
+  std::vector<MotorSectionNode> sections;
   if (!root.IsDefined() || !root.IsMap()) {
     return sections;
   }
+  std::unordered_set<unsigned int> seen;
   for (const auto& entry : root) {
     const std::optional<unsigned int> number = SectionNumber(detail::KeyText(entry.first));
-    if (number && std::find(sections.begin(), sections.end(), *number) == sections.end()) {
-      sections.push_back(*number);
+    if (number && seen.insert(*number).second) {
+      sections.push_back({*number, entry.second});
     }
   }
   return sections;
@@ -127,18 +137,18 @@ GripperFileReading ReadGripperFile(const YAML::Node& root) {
 
 GripperFileReading ReadMotorFile(const YAML::Node& root) {
   GripperFileReading reading;
-  const std::vector<unsigned int> sections = MotorSections(root);
+  const std::vector<MotorSectionNode> sections = MotorSections(root);
   std::vector<std::string> known;
   known.reserve(sections.size());
-  for (const unsigned int motor : sections) {
-    known.push_back(MotorSectionKey(motor));
+  for (const MotorSectionNode& section : sections) {
+    known.push_back(MotorSectionKey(section.motor));
   }
   if (!ReadRoot(root, known, reading)) {
     return reading;
   }
-  for (const unsigned int motor : sections) {
+  for (std::size_t k = 0; k < sections.size(); ++k) {
     reading.sections.push_back(
-        GripperSection{MotorSectionKey(motor), motor, ReadGripperParameters(root[MotorSectionKey(motor)])});
+        GripperSection{std::move(known[k]), sections[k].motor, ReadGripperParameters(sections[k].node)});
   }
   return reading;
 }
@@ -146,20 +156,34 @@ GripperFileReading ReadMotorFile(const YAML::Node& root) {
 GripperSelection ReadGripperSelection(const YAML::Node& node, DescriptionKind kind, const std::string& where,
                                       std::optional<unsigned int> motor) {
   GripperSelection selection;
-  if (kind != DescriptionKind::kGripperFile && kind != DescriptionKind::kMotorFile) {
+  if (kind == DescriptionKind::kGripperFile) {
+    GripperFileReading file = ReadGripperFile(node);
+    selection.root = std::move(file.root);
+    for (GripperSection& section : file.sections) {
+      selection.parts.push_back({"key " + section.key, node[section.key], 0, std::move(section.reading)});
+    }
+    return selection;
+  }
+  if (kind != DescriptionKind::kMotorFile) {
     selection.parts.push_back({where, node, 0, ReadGripperParameters(node)});
     return selection;
   }
-  const bool motor_file = kind == DescriptionKind::kMotorFile;
-  GripperFileReading file = motor_file ? ReadMotorFile(node) : ReadGripperFile(node);
-  selection.root = std::move(file.root);
-  for (GripperSection& section : file.sections) {
-    if (motor_file) {
-      selection.motors.push_back(section.motor);
-    }
+  // Only the section asked for is read; every section is listed.
+  const std::vector<MotorSectionNode> sections = MotorSections(node);
+  std::vector<std::string> known;
+  known.reserve(sections.size());
+  for (const MotorSectionNode& section : sections) {
+    known.push_back(MotorSectionKey(section.motor));
+    selection.motors.push_back(section.motor);
+  }
+  // A root that is no map has no sections: the account says so.
+  GripperFileReading root;
+  static_cast<void>(ReadRoot(node, known, root));
+  selection.root = std::move(root.root);
+  for (const MotorSectionNode& section : sections) {
     if (!motor || section.motor == *motor) {
-      selection.parts.push_back({(motor_file ? "section " : "key ") + section.key, node[section.key], section.motor,
-                                 std::move(section.reading)});
+      selection.parts.push_back({"section " + MotorSectionKey(section.motor), section.node, section.motor,
+                                 ReadGripperParameters(section.node)});
     }
   }
   return selection;
@@ -187,10 +211,10 @@ std::optional<KindEvidence> TellDescriptionKind(const YAML::Node& root) {
   if (HasKey(root, gripper_key::kGripperFileRoot)) {
     return KindEvidence{DescriptionKind::kGripperFile, fmt::format("a root key \"{}\"", gripper_key::kGripperFileRoot)};
   }
-  if (const std::vector<unsigned int> sections = MotorSections(root); !sections.empty()) {
+  if (const std::vector<MotorSectionNode> sections = MotorSections(root); !sections.empty()) {
     std::string list;
-    for (const unsigned int motor : sections) {
-      list += (list.empty() ? "" : ", ") + MotorSectionKey(motor);
+    for (const MotorSectionNode& section : sections) {
+      list += (list.empty() ? "" : ", ") + MotorSectionKey(section.motor);
     }
     return KindEvidence{DescriptionKind::kMotorFile, (sections.size() == 1 ? "section " : "sections ") + list};
   }

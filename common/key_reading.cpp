@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include <fmt/format.h>
 
@@ -86,6 +88,11 @@ KeyRead Convert(const YAML::Node& value, const ConfigKey& key, bool present) {
   return read;
 }
 
+/// Known names compared with unknown keys for a suggestion, over a whole
+/// map: a map of many unknown keys gets suggestions for its first ones, and
+/// its reading stays linear in its size.
+constexpr std::size_t kSuggestionComparisons = 20000;
+
 std::size_t EditDistance(std::string_view a, std::string_view b) {
   std::vector<std::size_t> row(b.size() + 1);
   for (std::size_t j = 0; j <= b.size(); ++j) {
@@ -101,6 +108,26 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
     }
   }
   return row[b.size()];
+}
+
+/// The first of `known` within a slip per three letters of `key` (at most
+/// two), so "x" suggests nothing and "maxpso" suggests "maxpos"; each name
+/// compared uses up one of `budget`.
+std::optional<std::string> NearestName(const std::string& key, const std::vector<std::string>& known,
+                                       std::size_t& budget) {
+  const std::size_t slips = std::clamp<std::size_t>(key.size() / 3, 1, 2);
+  for (const std::string& candidate : known) {
+    if (budget == 0) {
+      return std::nullopt;
+    }
+    --budget;
+    const std::size_t apart =
+        key.size() > candidate.size() ? key.size() - candidate.size() : candidate.size() - key.size();
+    if (apart <= slips && EditDistance(key, candidate) <= slips) {
+      return candidate;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -215,35 +242,36 @@ void AccountForStrayKeys(const KeyMap& map, const std::vector<std::string>& know
   if (!map.node().IsDefined() || !map.node().IsMap()) {
     return;
   }
-  std::vector<std::string> seen;
+  // Looked up by hash, so that a map of many keys is read in time linear in
+  // their number.
+  const std::unordered_set<std::string_view> known_names(known.begin(), known.end());
+  std::unordered_map<std::string, std::optional<TextPosition>> first_seen;
+  std::size_t suggestion_budget = kSuggestionComparisons;
   for (const auto& entry : map.node()) {
-    const std::string key = entry.first.IsScalar() ? entry.first.Scalar() : std::string("<non-scalar key>");
+    std::string key = entry.first.IsScalar() ? entry.first.Scalar() : std::string("<non-scalar key>");
     KeyAccount stray;
-    stray.key = key;
     stray.position = PositionOfMark(entry.first.Mark());
-    if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
-      const std::optional<TextPosition> first = map.PositionOf(key.c_str());
+    // Keys that are no scalar cannot be told apart here; none has a position to point to.
+    const auto [first, is_first] = first_seen.try_emplace(key, entry.first.IsScalar() ? stray.position : std::nullopt);
+    if (!is_first) {
+      const std::optional<TextPosition>& kept = first->second;
       stray.origin = KeyOrigin::kDuplicate;
-      stray.detail = first ? fmt::format("a second \"{}\"; yaml-cpp keeps the first, at line {}, and ignores this one",
-                                         key, first->line)
-                           : fmt::format("a second \"{}\"; yaml-cpp keeps the first and ignores this one", key);
+      stray.detail = kept ? fmt::format("a second \"{}\"; yaml-cpp keeps the first, at line {}, and ignores this one",
+                                        key, kept->line)
+                          : fmt::format("a second \"{}\"; yaml-cpp keeps the first and ignores this one", key);
+      stray.key = std::move(key);
       account.keys.push_back(std::move(stray));
       continue;
     }
-    seen.push_back(key);
-    if (std::find(known.begin(), known.end(), key) != known.end()) {
+    if (known_names.count(key) > 0) {
       continue;
     }
     stray.origin = KeyOrigin::kUnknown;
     stray.detail = unknown_detail;
-    // One slip per three letters, at most two, so "x" suggests nothing and "maxpso" suggests "maxpos".
-    const std::size_t slips = std::clamp<std::size_t>(key.size() / 3, 1, 2);
-    for (const std::string& candidate : known) {
-      if (EditDistance(key, candidate) <= slips) {
-        stray.detail += fmt::format(" (did you mean \"{}\"?)", candidate);
-        break;
-      }
+    if (const std::optional<std::string> near = NearestName(key, known, suggestion_budget)) {
+      stray.detail += fmt::format(" (did you mean \"{}\"?)", *near);
     }
+    stray.key = std::move(key);
     account.keys.push_back(std::move(stray));
   }
 }

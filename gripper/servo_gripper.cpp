@@ -35,19 +35,19 @@ ServoGripper::ServoGripper(const std::string& path) : impl_(std::make_unique<Imp
   std::string file = path.empty() ? std::string(kDefaultParameterFile) : path;
   Impl& state = *impl_;
   state.function_get_para(file);
-  state.InitServoGripper(static_cast<int>(state.id), state.baudrate, state.dev_name, state.inverse);
+  state.StartFromParameters();
 }
 
 ServoGripper::ServoGripper(int motor_number, std::string& path) : impl_(std::make_unique<Impl>()) {
   Impl& state = *impl_;
   state.function_get_para(static_cast<unsigned int>(motor_number), path);
-  state.InitServoGripper(static_cast<int>(state.id), state.baudrate, state.dev_name, state.inverse);
+  state.StartFromParameters();
 }
 
 ServoGripper::ServoGripper(YAML::Node node) : impl_(std::make_unique<Impl>()) {
   Impl& state = *impl_;
   state.function_get_para(node);
-  state.InitServoGripper(static_cast<int>(state.id), state.baudrate, state.dev_name, state.inverse);
+  state.StartFromParameters();
 }
 
 ServoGripper::~ServoGripper() { impl_->ReleaseMotor(); }
@@ -90,11 +90,23 @@ int ServoGripper::Impl::SendMotion(double target, double torque) {
   return 0;
 }
 
+void ServoGripper::Impl::StartFromParameters() {
+  // A motor from what a failed load left (no device name, a default id)
+  // could drive whichever servo answers; the gripper drives none.
+  if (!parametersLoaded) {
+    loadFailed = true;
+    LOG_ERROR("The gripper parameters did not load, no motor created\n");
+    return;
+  }
+  InitServoGripper(static_cast<int>(id), baudrate, dev_name, inverse);
+}
+
 void ServoGripper::Impl::InitServoGripper(int motor_id, unsigned int motor_baudrate, std::string& motor_dev_name,
                                           bool motor_inverse) {
   // Two objects must never drive one servo line, so the old motor goes before
   // the new one is opened. If the new one then fails, the gripper has none.
   ReleaseMotor();
+  loadFailed = false;  // the host named the motor itself
   motor = std::make_unique<feetechMotor>(static_cast<unsigned int>(motor_id), motor_baudrate, motor_dev_name,
                                          motor_inverse);
   LOG_INFO("The gripper motor has been created.\n");
@@ -119,13 +131,21 @@ void ServoGripper::Impl::StartSettleTest() {
 
 int ServoGripper::Impl::setGripperMotion(double target, double torque) {
   StartSettleTest();
-  return motor ? SendMotion(target, torque) : 0;
+  if (motor) {
+    return SendMotion(target, torque);
+  }
+  if (loadFailed) {
+    LOG_ERROR("The gripper parameters did not load, motion to {} refused\n", target);
+  } else {
+    LOG_ERROR("The gripper has no motor, motion to {} refused\n", target);
+  }
+  return -1;
 }
 
 int ServoGripper::Impl::getGripperState(bool& finished) {
   finished = false;
   if (!motor) {
-    return 0;  // a failed re-initialisation left nothing to read
+    return -1;  // nothing to read: parameters that did not load, or a failed re-initialisation
   }
   // A reading that failed or is no number is no sample: a stale position
   // repeated would look like rest. Only samples count towards the hold-off.
@@ -134,7 +154,12 @@ int ServoGripper::Impl::getGripperState(bool& finished) {
   if (result != 0 || !std::isfinite(reading)) {
     if (!readingFailureLogged) {
       readingFailureLogged = true;
-      LOG_ERROR("The gripper motor gave no usable position (getPosition returned {}, read {})\n", result, reading);
+      // A failed call's value is whatever the variable held: never shown.
+      if (result != 0) {
+        LOG_ERROR("The gripper motor gave no usable position (getPosition returned {})\n", result);
+      } else {
+        LOG_ERROR("The gripper motor gave no usable position (getPosition read {})\n", reading);
+      }
     }
     return -1;
   }

@@ -29,6 +29,9 @@ struct __attribute__((visibility("hidden"))) ServoGripper::Impl {
   int function_get_para(std::string& path);
   int function_get_para(unsigned int id, std::string& path);
 
+  /// A loading constructor's start-up: the motor from the loaded parameters,
+  /// or, when they did not load, no motor at all.
+  void StartFromParameters();
   /// Disables and deletes the motor held, if any (the destructor's shutdown).
   void ReleaseMotor() noexcept;
   /// Sends a motion to the motor held; -1 with an error line if it refuses.
@@ -53,4 +56,9 @@ struct __attribute__((visibility("hidden"))) ServoGripper::Impl {
   std::array<double, kWindowSize> positionWindow{};
   std::int32_t pollCount = 0;
   bool readingFailureLogged = false;
+  /// The last load of a parameter map went through to its end.
+  bool parametersLoaded = false;
+  /// The gripper was built from parameters that did not load: it has no
+  /// motor, and refuses every command, until a host's `InitServoGripper`.
+  bool loadFailed = false;
 };

@@ -32,6 +32,7 @@ int ServoGripper::Impl::function_get_para(YAML::Node& node) {
   limit_high = read.limit_high;
   torque_low = read.torque_low;
   torque_high = read.torque_high;
+  parametersLoaded = false;
   try {
     if (reading.error) {
       std::rethrow_exception(reading.error);
@@ -40,6 +41,7 @@ int ServoGripper::Impl::function_get_para(YAML::Node& node) {
     LOG_ERROR("YAML Error: {}\r\n", error.what());
     return -1;
   }
+  parametersLoaded = true;
   LOG_INFO(
       "Gripper param: id = {}, baudrate = {}, dev_name = {}, inverse = {}, p = {:.3f}, i = {:.3f}, d ={:.3f}, "
       "limit_low = {}, limit_high = {}, torque_low = {}, torque_high = {}\r\n",
@@ -57,6 +59,7 @@ int ServoGripper::Impl::function_get_para(std::string& path) {
     parameters.emplace(root[gripper_keys::kGripperFileRoot]);
   } catch (const YAML::Exception& error) {
     LOG_ERROR("YAML Error: {}\r\n", error.what());
+    parametersLoaded = false;
     return -1;
   }
   // The node loader reports its own failures; the file itself was readable.
@@ -71,6 +74,7 @@ int ServoGripper::Impl::function_get_para(unsigned int motor_number, std::string
     parameters.emplace(root[vorn_io::MotorSectionKey(motor_number)]);
   } catch (const YAML::Exception& error) {
     LOG_ERROR("YAML Error: {}\r\n", error.what());
+    parametersLoaded = false;
     return -1;
   }
   function_get_para(*parameters);

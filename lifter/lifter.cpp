@@ -30,11 +30,13 @@ void ShutDown(MotorInterface& motor) {
   try {
     double position = 0.0;
     const int result = motor.getPosition(position);
-    if (result == 0 && std::isfinite(position)) {
-      motor.setPosition(position);
+    // A failed call's value is whatever the variable held: never shown.
+    if (result != 0) {
+      LOG_ERROR("No usable position to hold at shutdown (getPosition returned {}), hold skipped\r\n", result);
+    } else if (!std::isfinite(position)) {
+      LOG_ERROR("No usable position to hold at shutdown (getPosition read {}), hold skipped\r\n", position);
     } else {
-      LOG_ERROR("No usable position to hold at shutdown (getPosition returned {}, read {}), hold skipped\r\n", result,
-                position);
+      motor.setPosition(position);
     }
   } catch (...) {
     LOG_ERROR("Motor library threw while holding at shutdown, hold skipped\r\n");
@@ -86,9 +88,13 @@ UpdownLifter::UpdownLifter(const YAML::Node& node) : impl_(std::make_shared<Impl
 
   LOG_INFO("id: {}; master_id: {}; mode: {}; strdev: {}; maxpos: {:.2f}\r\n", settings.id, settings.master_id,
            settings.mode, settings.dev_name, state.maxpos);
+  state.moveTicks = reading.move_ticks;
   const float step = vorn_io::lifter::StepOf(state.speed, state.freq, true);
   if (!vorn_io::lifter::RampEnds(step, state.maxpos)) {
     LOG_ERROR("Ramp step {} per tick cannot cover maxpos {:.2f}, moves will be refused\r\n", step, state.maxpos);
+  } else if (vorn_io::lifter::FirstStepPassesTravel(step, state.maxpos)) {
+    LOG_ERROR("Ramp step {} per tick passes maxpos {:.2f} on the first tick, moves will be refused\r\n", step,
+              state.maxpos);
   }
 
   state.motor = MotorAllocate(node);
@@ -157,6 +163,11 @@ void UpdownLifter::Impl::initParameter() {
   maxTorque = 3.5F;
   cmdPos = 0.0F;
   speed = AbsentValueOf<float>(key::kSpeed);
+  PlanMoves();
+}
+
+void UpdownLifter::Impl::PlanMoves() {
+  moveTicks = vorn_io::lifter::MoveTicks(vorn_io::lifter::StepOf(speed, freq, true), maxpos);
 }
 
 void UpdownLifter::Impl::setInitialStatus(int status) {

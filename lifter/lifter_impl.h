@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +27,7 @@ struct __attribute__((visibility("hidden"))) UpdownLifter::Impl {
   int setIoStatus(int status);
   int getIoStatus(int& status) const;
   MoveOutcome lastMove() const;
+  MoveProgress moveProgress() const;
   void initParameter();
   void setInitialStatus(int status);
   /// One tick of the motion loop.
@@ -40,6 +42,24 @@ struct __attribute__((visibility("hidden"))) UpdownLifter::Impl {
   void CountFailure(std::size_t call, const std::string& what);
   /// Ends the move: reached (the state becomes the target) or abandoned.
   void EndMove(bool reached);
+  /// Counts a finished tick of the move in its progress.
+  void CountTick();
+  /// Records that motor call `call` starts now (`kNoCall`: none is running).
+  void EnterCall(std::size_t call);
+  /// The ramp's ticks for the present settings, into `moveTicks`.
+  void PlanMoves();
+
+  /// The motor calls the lifter makes after construction, as the progress
+  /// query names them; `kNoCall` names none.
+  static constexpr std::size_t kGetTorque = 0;
+  static constexpr std::size_t kGetPosition = 1;
+  static constexpr std::size_t kSetPosition = 2;
+  static constexpr std::size_t kSetZeroPosition = 3;
+  static constexpr std::size_t kNoCall = 4;
+  static constexpr const char* kCallNames[kNoCall] = {"getTorque", "getPosition", "setPosition", "setZeroPosition"};
+  /// `callInProgress` holds the call's number in its low bits.
+  static constexpr unsigned int kCallBits = 3;
+  static_assert(kNoCall < (1U << kCallBits), "a call's number fits below the start time");
 
   std::atomic<int> currentStatus{0};
   int targetStatus = 0;
@@ -50,8 +70,14 @@ struct __attribute__((visibility("hidden"))) UpdownLifter::Impl {
   float maxTorque = 3.5F;
   float cmdPos = 0.0F;
   float speed = 1.5707964F;
+  /// Ticks of a move from the command to its end, for the settings held.
+  unsigned long long moveTicks = 0;
   MoveOutcome outcome;
   unsigned int moveHeldTicks = 0;
+  unsigned int moveUnheldTicks = 0;
+  /// Whether the motor took the position command of the last tick that was
+  /// to send one; true at the start of a move, which owes none yet.
+  bool lastCommandTaken = true;
   /// Failed calls of the move in progress, per kind of call (getTorque,
   /// getPosition, setPosition), and the ticks in a row that had one.
   std::array<unsigned int, 3> moveFailures{};
@@ -61,7 +87,15 @@ struct __attribute__((visibility("hidden"))) UpdownLifter::Impl {
   bool motorStartFailed = false;
   /// An abandoned move left the lifter between its states.
   std::atomic<bool> betweenStates{false};
+  /// Guards `outcome` and `progress`, which the host reads without `mtx`:
+  /// held only for a copy, never across a motor call.
   mutable std::mutex outcomeMtx;
+  /// `motorCall` and `motorCallSince` are not kept here but in `callInProgress`.
+  MoveProgress progress;
+  /// The motor call in progress and since when, in one word so that a reader
+  /// never pairs one call with another's start: the start in nanoseconds of
+  /// the monotonic clock, shifted left by 3, or'd with the call's number.
+  std::atomic<std::uint64_t> callInProgress{kNoCall};
   std::mutex mtx;
   std::shared_ptr<MotorInterface> motor;
 };

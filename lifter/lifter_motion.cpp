@@ -1,5 +1,8 @@
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <exception>
+#include <limits>
 #include <string>
 
 #include <fmt/format.h>
@@ -10,12 +13,6 @@
 #include "vorn_io/logger.h"
 
 namespace {
-
-// The motor calls of a tick, as `moveFailures` counts them.
-constexpr std::size_t kGetTorque = 0;
-constexpr std::size_t kGetPosition = 1;
-constexpr std::size_t kSetPosition = 2;
-constexpr const char* kCallNames[] = {"getTorque", "getPosition", "setPosition"};
 
 // What the exception being handled says, for an error line.
 std::string ThrownText() {
@@ -35,6 +32,8 @@ int UpdownLifter::setIoStatus(int status) { return impl_->setIoStatus(status); }
 int UpdownLifter::getIoStatus(int& status) { return impl_->getIoStatus(status); }
 
 UpdownLifter::MoveOutcome UpdownLifter::lastMove() const { return impl_->lastMove(); }
+
+UpdownLifter::MoveProgress UpdownLifter::moveProgress() const { return impl_->moveProgress(); }
 
 void UpdownLifter::Callback() { impl_->Callback(); }
 
@@ -69,9 +68,17 @@ int UpdownLifter::Impl::setIoStatus(int status) {
     LOG_ERROR("Ramp step {} per tick cannot cover maxpos {:.2f}, cmd rejected: {}\r\n", next_step, maxpos, status);
     return -1;
   }
+  // Such a move would end on its first tick without a single command, and
+  // report the state reached wherever the lifter stands.
+  if (vorn_io::lifter::FirstStepPassesTravel(next_step, maxpos)) {
+    LOG_ERROR("Ramp step {} per tick passes maxpos {:.2f} on the first tick, cmd rejected: {}\r\n", next_step, maxpos,
+              status);
+    return -1;
+  }
   // The ramp runs from this zero: from an old one it would drive the motor
   // to wherever that lies.
   std::string zero_failure;
+  EnterCall(kSetZeroPosition);
   try {
     const int result = motor->setZeroPosition(vorn_io::lifter::kZeroPositionValue);
     if (result != 0) {
@@ -80,17 +87,27 @@ int UpdownLifter::Impl::setIoStatus(int status) {
   } catch (...) {
     zero_failure = ThrownText();
   }
+  EnterCall(kNoCall);
   if (!zero_failure.empty()) {
     LOG_ERROR("Motor setZeroPosition {}, cmd rejected: {}\r\n", zero_failure, status);
     return -1;
   }
   cmdPos = 0.0F;
   moveHeldTicks = 0;
+  moveUnheldTicks = 0;
   moveFailures.fill(0);
   failingTicks = 0;
   moveHoldSkipped = false;
+  lastCommandTaken = true;
   step = next_step;
   targetStatus = status;
+  {
+    const std::lock_guard<std::mutex> progress_lock(outcomeMtx);
+    progress.moving = true;
+    progress.target = status;
+    progress.ticksDone = 0;
+    progress.ticksTotal = moveTicks;
+  }
   moving.store(true);
   return 0;
 }
@@ -108,6 +125,33 @@ UpdownLifter::MoveOutcome UpdownLifter::Impl::lastMove() const {
   return outcome;
 }
 
+UpdownLifter::MoveProgress UpdownLifter::Impl::moveProgress() const {
+  MoveProgress now;
+  {
+    const std::lock_guard<std::mutex> lock(outcomeMtx);
+    now = progress;
+  }
+  const std::uint64_t call = callInProgress.load();
+  const std::size_t number = call & ((1U << kCallBits) - 1U);
+  if (number < kNoCall) {
+    now.motorCall = kCallNames[number];
+    now.motorCallSince =
+        std::chrono::steady_clock::time_point(std::chrono::nanoseconds(static_cast<std::int64_t>(call >> kCallBits)));
+  }
+  return now;
+}
+
+void UpdownLifter::Impl::EnterCall(std::size_t call) {
+  std::uint64_t since = 0;
+  if (call != kNoCall) {
+    // The monotonic clock counts from boot: its nanoseconds leave the low bits free for centuries.
+    since = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+  }
+  callInProgress.store(since << kCallBits | call);
+}
+
 void UpdownLifter::Impl::CountFailure(std::size_t call, const std::string& what) {
   if (moveFailures[call]++ == 0) {
     LOG_ERROR("Motor {} {} during the move, further failures are counted\r\n", kCallNames[call], what);
@@ -116,12 +160,15 @@ void UpdownLifter::Impl::CountFailure(std::size_t call, const std::string& what)
 
 bool UpdownLifter::Impl::ReadMotor(std::size_t call, double& value) {
   int result = 0;
+  EnterCall(call);
   try {
     result = call == kGetTorque ? motor->getTorque(value) : motor->getPosition(value);
   } catch (...) {
+    EnterCall(kNoCall);
     CountFailure(call, ThrownText());
     throw;  // the tick abandons the move
   }
+  EnterCall(kNoCall);
   if (result != 0) {
     CountFailure(call, fmt::format("returned {}", result));
     return false;
@@ -135,12 +182,15 @@ bool UpdownLifter::Impl::ReadMotor(std::size_t call, double& value) {
 
 bool UpdownLifter::Impl::CommandPosition(double position) {
   int result = 0;
+  EnterCall(kSetPosition);
   try {
     result = motor->setPosition(position);
   } catch (...) {
+    EnterCall(kNoCall);
     CountFailure(kSetPosition, ThrownText());
     throw;  // the tick abandons the move
   }
+  EnterCall(kNoCall);
   if (result != 0) {
     CountFailure(kSetPosition, fmt::format("returned {}", result));
     return false;
@@ -156,9 +206,14 @@ void UpdownLifter::Impl::EndMove(bool reached) {
       failed += moveFailures[call];
     }
   }
+  if (moveUnheldTicks > 0) {
+    LOG_WARN("Torque at the limit in the direction the lifter does not hold in on {} ticks of the move\r\n",
+             moveUnheldTicks);
+  }
   {
     const std::lock_guard<std::mutex> outcome_lock(outcomeMtx);
-    outcome = MoveOutcome{reached, !reached, moveHeldTicks, failed};
+    outcome = MoveOutcome{reached, !reached, moveHeldTicks, failed, moveUnheldTicks};
+    progress.moving = false;
   }
   if (reached) {
     currentStatus.store(targetStatus);
@@ -174,14 +229,21 @@ void UpdownLifter::Impl::Callback() {
   }
   cmdPos += step;
   // The move ends on the tick that passes the travel, without a command: the
-  // previous tick's was the last. The line goes out before a poll can see the
-  // reached state.
+  // previous tick's was the last, and the move is reached only if the motor
+  // took it. The line goes out before a poll can see the reached state.
   if (std::fabs(cmdPos) > maxpos) {
+    CountTick();
+    if (!lastCommandTaken) {
+      LOG_ERROR("The motor did not take the move's last command; move abandoned, lifter in neither state\r\n");
+      EndMove(false);
+      return;
+    }
     LOG_INFO("Get to target pos.\r\n");
     EndMove(true);
     return;
   }
   const unsigned int failed_before = moveFailures[kGetTorque] + moveFailures[kGetPosition] + moveFailures[kSetPosition];
+  lastCommandTaken = false;
   try {
     double torque = 0.0;
     double position = 0.0;
@@ -190,20 +252,26 @@ void UpdownLifter::Impl::Callback() {
     // Without a usable torque the tick cannot tell whether to hold: it sends
     // nothing, and the ramp goes on.
     if (torque_usable) {
-      // Compared signed, as the motor reports it: a negative reading never holds.
+      // Compared signed, as the motor reports it: a negative reading never
+      // holds (see the header), but one at the limit is counted.
       if (torque >= static_cast<double>(maxTorque)) {
         LOG_INFO("Get max torque: {}, stop.\r\n", torque);
         ++moveHeldTicks;
         if (position_usable) {
-          CommandPosition(position);
+          lastCommandTaken = CommandPosition(position);
         } else if (!moveHoldSkipped) {
           moveHoldSkipped = true;
           LOG_ERROR("No usable position to hold at, hold skipped\r\n");
         }
       } else {
-        CommandPosition(static_cast<double>(cmdPos));
+        if (torque <= -static_cast<double>(maxTorque) && moveUnheldTicks++ == 0) {
+          LOG_WARN("Torque {} at the limit in the direction the lifter does not hold in, ramp goes on\r\n", torque);
+        }
+        lastCommandTaken = CommandPosition(static_cast<double>(cmdPos));
       }
-      LOG_INFO("set pos {:.2f}, current pos {:.3f}, current torque: {:.3f}\r\n", cmdPos, position, torque);
+      // A reading that failed is shown as nan, never as what the variable held.
+      LOG_INFO("set pos {:.2f}, current pos {:.3f}, current torque: {:.3f}\r\n", cmdPos,
+               position_usable ? position : std::numeric_limits<double>::quiet_NaN(), torque);
     }
   } catch (const std::exception& error) {
     LOG_ERROR("Motor library threw during the move: {}; move abandoned, lifter in neither state\r\n", error.what());
@@ -214,10 +282,16 @@ void UpdownLifter::Impl::Callback() {
     EndMove(false);
     return;
   }
+  CountTick();
   const unsigned int failed_now = moveFailures[kGetTorque] + moveFailures[kGetPosition] + moveFailures[kSetPosition];
   failingTicks = failed_now > failed_before ? failingTicks + 1 : 0;
   if (failingTicks >= kAbandonAfterFailingTicks) {
     LOG_ERROR("Motor failed on {} ticks in a row; move abandoned, lifter in neither state\r\n", failingTicks);
     EndMove(false);
   }
+}
+
+void UpdownLifter::Impl::CountTick() {
+  const std::lock_guard<std::mutex> progress_lock(outcomeMtx);
+  ++progress.ticksDone;
 }

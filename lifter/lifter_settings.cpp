@@ -94,24 +94,40 @@ void NameTheSpeedDefault(KeyAccount& speed) {
   }
 }
 
-/// Ticks from the command to the end of the move, counted as the lifter
-/// ramps: in single precision, up to where the closed form is as good.
-unsigned long long MoveTicks(const LifterSettings& settings) {
+/// The findings about the ramp as a whole: a travel of 0, a ramp that never
+/// ends, one whose first step passes the travel, one of very few steps.
+void AccountForTheRamp(LifterReading& reading) {
+  const LifterSettings& settings = reading.settings;
   const float step = lifter::StepOf(settings.speed, settings.freq, true);
-  if (!lifter::RampEnds(step, settings.maxpos)) {
-    return 0;
+  if (lifter::NothingToMove(settings.maxpos)) {
+    detail::MarkSuspect(detail::EntryOf(reading.account, key::kMaxpos.name),
+                        "a travel of 0: a move has nothing to move, it ends at once without sending a position");
+    return;
   }
-  constexpr unsigned long long kCountedTicks = 10'000'000ULL;
-  float position = 0.0F;
-  for (unsigned long long tick = 1; tick <= kCountedTicks; ++tick) {
-    position += step;
-    if (std::fabs(position) > settings.maxpos) {
-      return tick;
-    }
+  KeyAccount ramp;
+  ramp.key = "speed/freq";
+  if (reading.move_ticks == 0) {
+    ramp.origin = KeyOrigin::kMissing;
+    ramp.detail = fmt::format(
+        "a step of {} per tick (speed / freq) is lost in the rounding before the ramp covers {}; the lifter refuses "
+        "every move",
+        step, settings.maxpos);
+  } else if (lifter::FirstStepPassesTravel(step, settings.maxpos)) {
+    ramp.origin = KeyOrigin::kError;
+    ramp.detail = fmt::format(
+        "a step of {} per tick (speed / freq) passes the travel {} on the first tick, before any position is sent; "
+        "the lifter refuses every move",
+        step, settings.maxpos);
+  } else if (reading.move_ticks - 1 < lifter::kFewestRampCommands) {
+    ramp.origin = KeyOrigin::kSuspect;
+    ramp.detail =
+        fmt::format("a move sends {} position(s): the motor jumps {} per tick, more than a fifth of the travel {}",
+                    reading.move_ticks - 1, step, settings.maxpos);
+  } else {
+    return;
   }
-  return static_cast<unsigned long long>(
-             std::floor(static_cast<double>(settings.maxpos) / static_cast<double>(std::fabs(step)))) +
-         1;
+  ramp.value = fmt::format("{}", step);
+  reading.account.keys.push_back(std::move(ramp));
 }
 
 }  // namespace
@@ -138,6 +154,28 @@ bool RampEnds(float step, float maxpos) {
   return magnitude > spacing / 2.0F;
 }
 
+bool NothingToMove(float maxpos) { return maxpos == 0.0F; }
+
+bool FirstStepPassesTravel(float step, float maxpos) { return maxpos > 0.0F && std::fabs(step) > maxpos; }
+
+unsigned long long MoveTicks(float step, float maxpos) {
+  if (!RampEnds(step, maxpos)) {
+    return 0;
+  }
+  // Counted up to where the closed form is as good.
+  constexpr unsigned long long kCountedTicks = 10'000'000ULL;
+  float position = 0.0F;
+  for (unsigned long long tick = 1; tick <= kCountedTicks; ++tick) {
+    position += step;
+    if (std::fabs(position) > maxpos) {
+      return tick;
+    }
+  }
+  return static_cast<unsigned long long>(
+             std::floor(static_cast<double>(maxpos) / static_cast<double>(std::fabs(step)))) +
+         1;
+}
+
 }  // namespace lifter
 
 LifterReading ReadLifterDescription(const YAML::Node& node) {
@@ -153,17 +191,8 @@ LifterReading ReadLifterDescription(const YAML::Node& node) {
 
   const LifterSettings& settings = reading.settings;
   reading.tick_period_ms = lifter::TickPeriod(settings.freq).count();
-  reading.move_ticks = MoveTicks(settings);
-  if (reading.move_ticks == 0) {
-    KeyAccount stuck;
-    stuck.key = "speed/freq";
-    stuck.origin = KeyOrigin::kMissing;
-    stuck.detail = fmt::format(
-        "a step of {} per tick (speed / freq) is lost in the rounding before the ramp covers {}; the lifter refuses "
-        "every move",
-        lifter::StepOf(settings.speed, settings.freq, true), settings.maxpos);
-    reading.account.keys.push_back(std::move(stuck));
-  }
+  reading.move_ticks = lifter::MoveTicks(lifter::StepOf(settings.speed, settings.freq, true), settings.maxpos);
+  AccountForTheRamp(reading);
 
   const std::vector<std::string> own = detail::NamesOf(kRows);
   reading.motor = detail::ReadMotorKeys(node, own);

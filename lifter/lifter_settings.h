@@ -27,4 +27,22 @@ float StepOf(float speed, unsigned int freq, bool positive);
 /// would never end.
 bool RampEnds(float step, float maxpos);
 
+/// A travel of 0 has nothing to move: the move ends on its first tick,
+/// reached, without sending a position.
+bool NothingToMove(float maxpos);
+
+/// Whether the ramp's first step already passes a travel that is not 0: the
+/// move would end on its first tick without ever sending a position, so the
+/// lifter refuses it.
+bool FirstStepPassesTravel(float step, float maxpos);
+
+/// Ticks from the command to the end of the move, counted as the lifter
+/// ramps (in single precision), the last one only ending it: every tick but
+/// the last sends a position. 0 for a ramp that never ends.
+unsigned long long MoveTicks(float step, float maxpos);
+
+/// A move that sends fewer positions than this jumps the motor by more than
+/// a fifth of its travel per tick: it works, but hardly as a ramp.
+inline constexpr unsigned long long kFewestRampCommands = 5;
+
 }  // namespace vorn_io::lifter

@@ -42,7 +42,8 @@ enum class KeyOrigin {
   kUnknown,      ///< no device reads this key
   kDuplicate,    ///< a second occurrence of a key; yaml-cpp keeps the first
   kMissing,      ///< the device is built without what this key should give (no motor, a ramp that never ends)
-  kError,        ///< the device cannot be built from this value: yaml-cpp raises an exception for it
+  kError,        ///< the device cannot be built from this value (yaml-cpp raises an exception for it), or
+                 ///< cannot move with it (a lifter whose first ramp step passes its travel refuses every move)
 };
 
 /// Short lower-case name of an origin: "file", "default", "fallback", ...

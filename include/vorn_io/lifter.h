@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include <yaml-cpp/yaml.h>
@@ -17,7 +18,12 @@
 /// position, until it has covered `maxpos`. Status 0 ramps in the motor's
 /// positive direction, status 1 in its negative one. A torque reading at or
 /// above 3.5 holds the motor where it is for that tick; the ramp goes on and
-/// the move still ends when it has covered the travel.
+/// the move still ends when it has covered the travel. The hold is signed:
+/// only resistance in the motor's positive direction (the way to status 0)
+/// reads 3.5 or more. A reading of -3.5 or less, resistance on the way to
+/// status 1, is not held on; such ticks are counted in the move's outcome.
+/// Mount the motor (or set its `inverse`) so that the direction in which the
+/// lifter can pinch is the positive one.
 ///
 /// `getIoStatus` reports -1 while a move is in progress, then the reached
 /// state. Commands, polls and `setInitialStatus` may come from any thread;
@@ -27,7 +33,10 @@
 /// error line: a "freq" of 0 by 10, a "maxpos" that is not finite by 450, a
 /// "speed" that is 0 or not finite by 3.14. A "freq" above 1000 is replaced
 /// by 1000 likewise. A step (speed / freq) too small to carry the
-/// single-precision ramp past "maxpos" makes the lifter refuse moves.
+/// single-precision ramp past "maxpos", or so large that the first step
+/// already passes it (no position would ever be sent), makes the lifter
+/// refuse moves. A "maxpos" of 0 has nothing to move: a move ends reached on
+/// its first tick, without a position command.
 ///
 /// A failing motor never drives the lifter blind. A reading whose call
 /// failed or whose value is not finite is never sent as a position: the hold
@@ -40,7 +49,10 @@
 /// next `setIoStatus` moves towards whichever state it is given, until
 /// `setInitialStatus` declares where the lifter is. A move whose
 /// `setZeroPosition` fails is refused, and so is every move of a lifter whose
-/// motor failed `initMotor` or `setEnable(true)` at construction.
+/// motor failed `initMotor` or `setEnable(true)` at construction. A move ends
+/// reached only when the motor took the position command (the ramp's or the
+/// hold's) of the last tick that sends one; otherwise it is abandoned, with
+/// an error line saying that the motor did not take the move's last command.
 class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer {
  public:
   /// Consecutive ticks with a failed motor call after which a move is abandoned.
@@ -50,7 +62,8 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
   /// layout is part of the ABI: more about a move comes through functions of
   /// its own, never through members added here.
   struct MoveOutcome {
-    /// The move covered its travel; the lifter is in the commanded state.
+    /// The move covered its travel, and the motor took its last position
+    /// command; the lifter is in the commanded state.
     bool reached = false;
     /// The move was given up on a failing motor; the lifter is in neither state.
     bool abandoned = false;
@@ -58,6 +71,31 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
     unsigned int heldTicks = 0;
     /// Motor calls of the move that failed, threw or gave an unusable reading.
     unsigned int failedCalls = 0;
+    /// Ticks whose torque reached the limit in the direction the lifter does
+    /// not hold in (-3.5 or less): the ramp pushed on against the resistance.
+    unsigned int unheldTicks = 0;
+  };
+
+  /// A move as it goes, for a host that watches it (a progress bar that
+  /// follows the lifter's own ticks, a watchdog on a motor call that hangs).
+  /// Read without waiting for a tick, whatever the motor library does.
+  struct MoveProgress {
+    /// A move is in progress (`getIoStatus` reports -1).
+    bool moving = false;
+    /// The state the move in progress, or the last one, heads for.
+    int target = 0;
+    /// Ticks of the move finished so far (all of them once it has ended reached).
+    unsigned long long ticksDone = 0;
+    /// Ticks the whole ramp takes, the last of which only ends the move.
+    unsigned long long ticksTotal = 0;
+    /// The motor call the lifter is making right now ("getTorque",
+    /// "getPosition", "setPosition", "setZeroPosition"), or null between
+    /// calls. The text is the library's own and lives as long as it is loaded.
+    const char* motorCall = nullptr;
+    /// When `motorCall` started, on the monotonic clock; meaningless while
+    /// `motorCall` is null. A call that has lasted far longer than a tick has
+    /// hung in the motor library.
+    std::chrono::steady_clock::time_point motorCallSince{};
   };
 
   /// Reads the description, creates and starts the motor and the tick.
@@ -86,11 +124,19 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
   /// first one ends. Never waits for a tick in progress.
   MoveOutcome lastMove() const;
 
+  /// Where the move in progress (or the last one) stands, and the motor call
+  /// in progress, if any. Never waits: a host may call it while a tick hangs
+  /// in the motor library.
+  MoveProgress moveProgress() const;
+
   /// Resets every parameter to its default.
   void initParameter();
 
-  /// Declares the state the lifter is in (construction always assumes 0);
-  /// after an abandoned move this is how a host re-homes it.
+  /// Stores `status` as the state the lifter is in, whatever its value: it
+  /// is not checked, and a value other than 0 or 1 is kept (a later
+  /// `setIoStatus` with the same value answers "already" there). Construction
+  /// starts in 0; after an abandoned move this is how a host re-homes it. A
+  /// move in progress that is reached still ends in the state it heads for.
   void setInitialStatus(int status);
 
   /// One tick of the motion loop; the lifter's timer thread calls it.

@@ -81,8 +81,13 @@ std::optional<Fault> SimMotor::ScriptedFault(const char* op) {
 
 template <typename Body>
 int SimMotor::Run(const char* op, Body body) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  const std::optional<Fault> fault = ScriptedFault(op);
+  std::unique_lock<std::mutex> lock(mutex_);
+  std::optional<Fault> fault = ScriptedFault(op);
+  if (fault == Fault::kStalls) {
+    // The motor stays locked, as a driver stuck on its bus would stay.
+    WaitUntilReleased();
+    fault.reset();
+  }
   if (fault && *fault != Fault::kThrowsAfterActing) {
     Record(op, {}, -1);
     if (*fault == Fault::kFails) {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -138,7 +141,37 @@ std::optional<MotorScript> ConfiguredScript(const std::string& dev_name) {
 void MotorCreated() { g_live.fetch_add(1); }
 void MotorDestroyed() { g_live.fetch_sub(1); }
 
+// Stalled calls wait for the next release; never destroyed, like the registry.
+struct StallGate {
+  std::mutex mutex;
+  std::condition_variable released;
+  std::uint64_t releases = 0;
+};
+
+StallGate& TheStallGate() {
+  static auto* gate = new StallGate;
+  return *gate;
+}
+
+void WaitUntilReleased() {
+  // A test that fails before it releases must not hang the suite.
+  constexpr std::chrono::seconds kStallLimit{30};
+  StallGate& gate = TheStallGate();
+  std::unique_lock<std::mutex> lock(gate.mutex);
+  const std::uint64_t stalled_at = gate.releases;
+  gate.released.wait_for(lock, kStallLimit, [&] { return gate.releases != stalled_at; });
+}
+
 }  // namespace detail
+
+void ReleaseStalledCalls() {
+  detail::StallGate& gate = detail::TheStallGate();
+  {
+    const std::lock_guard<std::mutex> lock(gate.mutex);
+    ++gate.releases;
+  }
+  gate.released.notify_all();
+}
 
 void Configure(const std::string& dev_name, const MotorScript& script) {
   Registry& registry = TheRegistry();
@@ -178,6 +211,7 @@ void Reset() {
     }
   }
   UseRealClock();
+  ReleaseStalledCalls();
 }
 
 }  // namespace vorn_motor_sim

@@ -46,4 +46,7 @@ std::optional<MotorScript> ConfiguredScript(const std::string& dev_name);
 void MotorCreated();
 void MotorDestroyed();
 
+/// Blocks a stalled call until `ReleaseStalledCalls`, `Reset` or `kStallLimit`.
+void WaitUntilReleased();
+
 }  // namespace vorn_motor_sim::detail

@@ -83,10 +83,38 @@ TEST(DescriptionReaders, MoveTicksCountTheLiftersRamp) {
   EXPECT_EQ(defaults.tick_period_ms, 100.0);
   // The period keeps its fraction of a millisecond, as the lifter's ticks do.
   EXPECT_NEAR(vorn_io::ReadLifterDescription(YAML::Load("{freq: 600}")).tick_period_ms, 1000.0 / 600.0, 1e-9);
-  // A step lost in the rounding never ends a move: the lifter refuses, the account says so.
-  const vorn_io::LifterReading stuck = vorn_io::ReadLifterDescription(YAML::Load("{vendor: damiao, speed: 1e-9}"));
-  EXPECT_EQ(stuck.move_ticks, 0U);
-  EXPECT_EQ(Entry(stuck.account, "speed/freq").origin, KeyOrigin::kMissing);
+  // The ramp as a whole, as the lifter runs it: the account's finding about
+  // it, if any, and whether it is an error.
+  struct RampFinding {
+    const char* yaml;
+    unsigned long long ticks;
+    const char* key;  // "": no finding
+    KeyOrigin origin;
+    const char* says;
+  };
+  const std::vector<RampFinding> findings = {
+      // A step lost in the rounding never ends a move: the lifter refuses.
+      {"{speed: 1e-9}", 0, "speed/freq", KeyOrigin::kMissing, "lost in the rounding"},
+      // A first step past the travel sends nothing: the lifter refuses.
+      {"{maxpos: 12, freq: 50, speed: 1000}", 1, "speed/freq", KeyOrigin::kError, "a step of 20 per tick"},
+      {"{maxpos: 12, freq: 50, speed: 550}", 2, "speed/freq", KeyOrigin::kSuspect, "the motor jumps 11 per tick"},
+      {"{maxpos: 4.5, freq: 1, speed: 1}", 5, "speed/freq", KeyOrigin::kSuspect, "a move sends 4 position(s)"},
+      {"{vendor: damiao, maxpos: 5, freq: 1, speed: 1}", 6, "", KeyOrigin::kFile, ""},
+      {"{maxpos: 0}", 1, "maxpos", KeyOrigin::kSuspect, "nothing to move"},
+  };
+  for (const RampFinding& c : findings) {
+    SCOPED_TRACE(c.yaml);
+    const vorn_io::LifterReading reading = vorn_io::ReadLifterDescription(YAML::Load(c.yaml));
+    EXPECT_EQ(reading.move_ticks, c.ticks);
+    EXPECT_EQ(reading.account.HasError(), c.origin == KeyOrigin::kError);
+    if (*c.key == '\0') {
+      EXPECT_EQ(reading.account.Find("speed/freq"), nullptr);
+      EXPECT_EQ(reading.account.FlaggedCount(), 0U);
+      continue;
+    }
+    EXPECT_EQ(Entry(reading.account, c.key).origin, c.origin);
+    EXPECT_THAT(Entry(reading.account, c.key).detail, HasSubstr(c.says));
+  }
 }
 
 TEST(DescriptionReaders, EveryFindingSaysWhereItStands) {
@@ -167,6 +195,7 @@ TEST(DescriptionReaders, KindsAndSectionsOfFiles) {
   const std::vector<KindCase> cases = {
       {"other: 1\ngripper: {id: 1}", DescriptionKind::kGripperFile, "a root key \"gripper\""},
       {"feetechmotor2: {}\nfeetechmotor1: {}", DescriptionKind::kMotorFile, "sections feetechmotor2, feetechmotor1"},
+      {"feetechmotor0: {}", DescriptionKind::kMotorFile, "section feetechmotor0"},
       {"vendor: x\ntorque_low: 1", DescriptionKind::kLifter, "a \"vendor\" key"},
       {"id: 1\ntorque_low: 3", DescriptionKind::kParameterMap, "a \"torque_low\" key"},
       {"id: 1\ndev_name: x", std::nullopt, ""},

@@ -161,7 +161,6 @@ TEST(MotorFaults, ThrowingMotorLibraryAtConstructionReachesTheHostAndLeavesNothi
 // tick lives on: the next move, on a motor that works again, is run.
 TEST(MotorFaults, AMoveOnAFailingMotorIsAbandonedNotReported) {
   vorn_motor_sim::Reset();
-  constexpr auto kAll = std::numeric_limits<std::size_t>::max();
   constexpr unsigned int kTicks = UpdownLifter::kAbandonAfterFailingTicks;
   const double nan = std::numeric_limits<double>::quiet_NaN();
   struct Case {
@@ -172,7 +171,10 @@ TEST(MotorFaults, AMoveOnAFailingMotorIsAbandonedNotReported) {
     unsigned int failed;
     std::size_t commands;  // setPosition calls of the move
     std::vector<std::string> lines;
+    unsigned int held = 0;
   };
+  const std::string not_taken =
+      "[ERROR] The motor did not take the move's last command; move abandoned, lifter in neither state\r\n";
   const std::vector<Case> cases = {
       {"torque fails",
        {{"getTorque", Fault::kFails, 0, kTicks}},
@@ -236,13 +238,40 @@ TEST(MotorFaults, AMoveOnAFailingMotorIsAbandonedNotReported) {
        kTicks - 1,
        7 - kTicks,
        {"[ERROR] Motor getTorque failed 4 times during the move\r\n"}},
+      // A failing position reading does not keep the ramp's command from the motor.
       {"recovers between failures",
-       {{"setPosition", Fault::kFails, 0, kTicks - 1}, {"setPosition", Fault::kFails, kTicks, kAll}},
+       {{"getTorque", Fault::kFails, 0, kTicks - 1}, {"getPosition", Fault::kFails, kTicks, 1}},
        {},
        false,
        kTicks,
+       2,
+       {"[ERROR] Motor getTorque failed 4 times during the move\r\n",
+        "[ERROR] Motor getPosition failed 1 times during the move\r\n"}},
+      // The move is reached only if the motor took its last command.
+      {"last command fails",
+       {{"setPosition", Fault::kFails, kTicks, 1}},
+       {},
+       true,
+       1,
        6,
-       {"[ERROR] Motor setPosition failed 5 times during the move\r\n"}},
+       {"[ERROR] Motor setPosition failed 1 times during the move\r\n", not_taken}},
+      {"last tick sends nothing",
+       {{"getTorque", Fault::kFails, kTicks, 1}},
+       {},
+       true,
+       1,
+       kTicks,
+       {"[ERROR] Motor getTorque failed 1 times during the move\r\n", not_taken}},
+      {"last tick cannot hold",
+       {{"getPosition", Fault::kFails, kTicks, 1}},
+       {0.0, 0.0, 0.0, 0.0, 0.0, 3.6},
+       true,
+       1,
+       kTicks,
+       {"[ERROR] No usable position to hold at, hold skipped\r\n", not_taken},
+       1},
+      // The hold's command is the last one; one held tick is still a held move.
+      {"last tick held", {}, {0.0, 0.0, 0.0, 0.0, 0.0, 3.6}, false, 0, 6, {"[INFO] Get max torque: 3.6, stop.\r\n"}, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -260,6 +289,7 @@ TEST(MotorFaults, AMoveOnAFailingMotorIsAbandonedNotReported) {
       EXPECT_EQ(outcome.reached, !c.abandoned);
       EXPECT_EQ(outcome.abandoned, c.abandoned);
       EXPECT_EQ(outcome.failedCalls, c.failed);
+      EXPECT_EQ(outcome.heldTicks, c.held);
       // Nothing more once the move has ended.
       EXPECT_EQ(CountOf(dev, "setPosition"), c.commands);
       if (c.abandoned) {

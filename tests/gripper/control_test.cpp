@@ -291,7 +291,8 @@ TEST_F(GripperControl, AFailedReinitialisationLeavesAGripperThatIsSafeToUseAndDe
   EXPECT_EQ(vorn_motor_sim::LiveMotors(), live_before);
   EXPECT_EQ(OpsOf(good).back(), "~feetechMotor");
 
-  EXPECT_EQ(gripper->setIoStatus(1), 0);
+  std::string out = LogOf([&] { EXPECT_EQ(gripper->setIoStatus(1), -1); });
+  EXPECT_EQ(Occurrences(out, "[ERROR] The gripper has no motor, motion to 10 refused\n"), 1U) << out;
   EXPECT_THAT(Finishes(Poll(*gripper, 450)), ElementsAre());
   gripper.reset();
   EXPECT_EQ(vorn_motor_sim::LiveMotors(), live_before);

@@ -1,5 +1,6 @@
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -115,25 +116,10 @@ TEST_F(GripperLoader, UnreadableIdStopsTheLoadBeforeAnythingIsStored) {
   EXPECT_THAT(out, HasSubstr(expected_error));
   EXPECT_THAT(out, Not(HasSubstr("Gripper param")));
   EXPECT_THAT(out, Not(HasSubstr(kSuccessLine)));
-
-  // Built from the same map, the motor gets the values held before any load.
-  out = LogOf([&] { ServoGripper from_map(YAML::Load(text)); });
-  EXPECT_TRUE(vorn_motor_sim::Journal("loader-bad-id").empty());
-  EXPECT_THAT(ConstructorArgs(""), ElementsAre(0, 115200, 0));
-  EXPECT_EQ(Occurrences(out, kErrorTag), 1U) << out;
 }
 
 TEST_F(GripperLoader, MissingDeviceNameKeepsIdAndBaudrateAndNothingAfter) {
   const std::string text = "id: 9\nbaudrate: 57600\ninverse: true\ntorque_low: 1\ntorque_high: 2\n";
-
-  // From a fresh gripper: id and baudrate were read, inverse kept its initial false.
-  std::string out = LogOf([&] {
-    ServoGripper from_map(YAML::Load(text));
-    EXPECT_THAT(TorquesOf(from_map, ""), ElementsAre(100.0, 100.0));
-  });
-  EXPECT_THAT(ConstructorArgs(""), ElementsAre(9, 57600, 0));
-  EXPECT_EQ(Occurrences(out, kErrorTag), 1U) << out;
-  EXPECT_THAT(out, Not(HasSubstr("Gripper param")));
 
   // Over an earlier load: the keys after dev_name keep the earlier values.
   const std::string host = "loader-keep";
@@ -141,11 +127,62 @@ TEST_F(GripperLoader, MissingDeviceNameKeepsIdAndBaudrateAndNothingAfter) {
   ServoGripper gripper(first);
   YAML::Node second = YAML::Load(text);
   int status = 0;
-  out = LogOf([&] { status = gripper.function_get_para(second); });
+  const std::string out = LogOf([&] { status = gripper.function_get_para(second); });
   EXPECT_EQ(status, -1);
   EXPECT_EQ(Occurrences(out, kErrorTag), 1U) << out;
   EXPECT_THAT(out, Not(HasSubstr(kSuccessLine)));
   EXPECT_THAT(TorquesOf(gripper, host), ElementsAre(30.0, 60.0));
+}
+
+// A motor from what a failed load left (no device name, a default id) could
+// drive whichever servo answers: such a gripper makes none and refuses every
+// command, however its parameters failed to load.
+TEST_F(GripperLoader, AGripperWhoseParametersDidNotLoadHasNoMotorAndRefusesEveryCommand) {
+  const vorn_io_test::TempDir dir;
+  const std::string lifter_file = dir.Write("lifter.yaml", "vendor: damiao\nid: 1\ndev_name: loader-unloaded\n");
+  const std::string motor_file = dir.Write("motors.yaml", "feetechmotor1:\n  id: 1\n  dev_name: loader-unloaded\n");
+  const std::string missing = (dir.path() / "absent.yaml").string();
+  struct Case {
+    const char* name;
+    std::function<std::unique_ptr<ServoGripper>()> build;
+  };
+  const std::vector<Case> cases = {
+      {"missing file", [&] { return std::make_unique<ServoGripper>(missing); }},
+      {"lifter file", [&] { return std::make_unique<ServoGripper>(lifter_file); }},
+      {"no such section",
+       [&] {
+         std::string path = motor_file;
+         return std::make_unique<ServoGripper>(2, path);
+       }},
+      {"id not an integer",
+       [] { return std::make_unique<ServoGripper>(YAML::Load("id: 3.5\ndev_name: loader-unloaded")); }},
+      {"no dev_name", [] { return std::make_unique<ServoGripper>(YAML::Load("id: 9\nbaudrate: 57600\n")); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t live_before = vorn_motor_sim::LiveMotors();
+    std::unique_ptr<ServoGripper> gripper;
+    std::string out = LogOf([&] { gripper = c.build(); });
+    EXPECT_EQ(vorn_motor_sim::LiveMotors(), live_before);
+    EXPECT_EQ(Occurrences(out, "[ERROR] The gripper parameters did not load, no motor created\n"), 1U) << out;
+    out = LogOf([&] {
+      EXPECT_EQ(gripper->setIoStatus(1), -1);
+      EXPECT_EQ(gripper->setIoStatus(0), -1);
+      EXPECT_EQ(gripper->setGripperMotion(3.0, 10.0), -1);
+      bool finished = true;
+      EXPECT_EQ(gripper->getGripperState(finished), -1);
+      EXPECT_FALSE(finished);
+      for (int poll = 0; poll < 450; ++poll) {
+        int status = -1;
+        gripper->getIoStatus(status);
+        ASSERT_EQ(status, 0) << poll;
+      }
+    });
+    EXPECT_EQ(Occurrences(out, "[ERROR] The gripper parameters did not load, motion to "), 3U) << out;
+    gripper.reset();
+  }
+  EXPECT_TRUE(vorn_motor_sim::Journal("loader-unloaded").empty());
+  EXPECT_TRUE(vorn_motor_sim::Journal("").empty());
 }
 
 TEST_F(GripperLoader, ScalarOrMissingMapIsOneErrorLine) {

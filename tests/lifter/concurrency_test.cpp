@@ -1,4 +1,6 @@
 #include <atomic>
+#include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -8,6 +10,7 @@
 
 #include "lifter_test_support.h"
 #include "vorn_io/lifter.h"
+#include "vorn_motor_sim/sim_control.h"
 
 namespace {
 
@@ -59,6 +62,44 @@ TEST(LifterConcurrency, InitParameterDuringAMoveEndsItInStateZero) {
     int status = -1;
     EXPECT_EQ(lifter.getIoStatus(status), 0) << move;
   }
+}
+
+// A host watches a move through its ticks, and sees a motor call that hangs
+// while it hangs: neither query waits for the tick that holds the lifter.
+TEST(LifterConcurrency, ProgressCountsTheTicksAndShowsAHungCallWithoutWaiting) {
+  using Clock = std::chrono::steady_clock;
+  const std::string dev = UniqueDevName();
+  vorn_motor_sim::MotorScript script;
+  script.faults = {{"getTorque", vorn_motor_sim::Fault::kStalls, 3, 1}};  // the move's 4th tick
+  vorn_motor_sim::Configure(dev, script);
+  UpdownLifter lifter(Description(dev, "maxpos: 1\n" + FastTicks()));  // 6 commands, then the end
+  const UpdownLifter::MoveProgress idle = lifter.moveProgress();
+  EXPECT_FALSE(idle.moving);
+  EXPECT_EQ(idle.ticksDone, 0U);
+  EXPECT_EQ(idle.motorCall, nullptr);
+
+  const Clock::time_point commanded = Clock::now();
+  ASSERT_EQ(lifter.setIoStatus(1), 0);
+  UpdownLifter::MoveProgress hung;
+  ASSERT_TRUE(WaitFor([&] {
+    hung = lifter.moveProgress();
+    return hung.ticksDone == 3 && hung.motorCall != nullptr && std::strcmp(hung.motorCall, "getTorque") == 0;
+  }));
+  EXPECT_TRUE(hung.moving);
+  EXPECT_EQ(hung.target, 1);
+  EXPECT_EQ(hung.ticksTotal, 7U);
+  EXPECT_GE(hung.motorCallSince, commanded);
+  EXPECT_LE(hung.motorCallSince, Clock::now());
+  int status = 0;
+  EXPECT_EQ(lifter.getIoStatus(status), -1);
+  vorn_motor_sim::ReleaseStalledCalls();
+
+  EXPECT_EQ(WaitForEndOfMove(lifter), 1);
+  const UpdownLifter::MoveProgress ended = lifter.moveProgress();
+  EXPECT_FALSE(ended.moving);
+  EXPECT_EQ(ended.ticksDone, 7U);
+  EXPECT_EQ(ended.ticksTotal, 7U);
+  EXPECT_EQ(ended.motorCall, nullptr);
 }
 
 }  // namespace

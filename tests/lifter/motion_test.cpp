@@ -89,6 +89,7 @@ TEST(LifterMotion, TorqueAtOrAboveTheLimitHoldsThatTick) {
     std::vector<CallFault> faults;
     Second second;
     unsigned int held;
+    unsigned int unheld;  // ticks at the limit the other way, not held on
     std::string hold_line;
     std::string set_line;  // empty: the tick writes none
     unsigned int failed;
@@ -104,6 +105,7 @@ TEST(LifterMotion, TorqueAtOrAboveTheLimitHoldsThatTick) {
        {},
        Second::kHeld,
        1,
+       0,
        "Get max torque: 3.5, stop.\r\n",
        "set pos -0.31, current pos 7.250, current torque: 3.500\r\n",
        0},
@@ -113,6 +115,7 @@ TEST(LifterMotion, TorqueAtOrAboveTheLimitHoldsThatTick) {
        {},
        Second::kHeld,
        1,
+       0,
        "Get max torque: 3.6, stop.\r\n",
        "set pos -0.31, current pos 7.250, current torque: 3.600\r\n",
        0},
@@ -121,6 +124,7 @@ TEST(LifterMotion, TorqueAtOrAboveTheLimitHoldsThatTick) {
        7.25,
        {},
        Second::kRamp,
+       0,
        0,
        "",
        "set pos -0.31, current pos 7.250, current torque: 3.500\r\n",
@@ -131,8 +135,30 @@ TEST(LifterMotion, TorqueAtOrAboveTheLimitHoldsThatTick) {
        {},
        Second::kRamp,
        0,
+       1,
        "",
        "set pos -0.31, current pos 7.250, current torque: -10.000\r\n",
+       0},
+      // The limit the other way: the lifter pushes on, and counts the tick.
+      {"-3.5",
+       -3.5,
+       7.25,
+       {},
+       Second::kRamp,
+       0,
+       1,
+       "",
+       "set pos -0.31, current pos 7.250, current torque: -3.500\r\n",
+       0},
+      {"-3.4999",
+       -3.4999,
+       7.25,
+       {},
+       Second::kRamp,
+       0,
+       0,
+       "",
+       "set pos -0.31, current pos 7.250, current torque: -3.500\r\n",
        0},
       {"hold at nan",
        3.6,
@@ -140,6 +166,7 @@ TEST(LifterMotion, TorqueAtOrAboveTheLimitHoldsThatTick) {
        {},
        Second::kNothing,
        1,
+       0,
        "Get max torque: 3.6, stop.\r\n",
        "set pos -0.31, current pos nan, current torque: 3.600\r\n",
        1},
@@ -149,8 +176,9 @@ TEST(LifterMotion, TorqueAtOrAboveTheLimitHoldsThatTick) {
        {second_position_fails},
        Second::kNothing,
        1,
+       0,
        "Get max torque: 3.6, stop.\r\n",
-       "set pos -0.31, current pos 0.000, current torque: 3.600\r\n",
+       "set pos -0.31, current pos nan, current torque: 3.600\r\n",
        1},
       {"no hold, position fails",
        1.0,
@@ -158,13 +186,14 @@ TEST(LifterMotion, TorqueAtOrAboveTheLimitHoldsThatTick) {
        {second_position_fails},
        Second::kRamp,
        0,
+       0,
        "",
-       "set pos -0.31, current pos 0.000, current torque: 1.000\r\n",
+       "set pos -0.31, current pos nan, current torque: 1.000\r\n",
        1},
       // Without a usable torque the tick cannot judge the hold.
-      {"torque nan", kNan, 7.25, {}, Second::kNothing, 0, "", "", 1},
-      {"torque infinite", std::numeric_limits<double>::infinity(), 7.25, {}, Second::kNothing, 0, "", "", 1},
-      {"torque fails", 1.0, 7.25, {second_torque_fails}, Second::kNothing, 0, "", "", 1},
+      {"torque nan", kNan, 7.25, {}, Second::kNothing, 0, 0, "", "", 1},
+      {"torque infinite", std::numeric_limits<double>::infinity(), 7.25, {}, Second::kNothing, 0, 0, "", "", 1},
+      {"torque fails", 1.0, 7.25, {second_torque_fails}, Second::kNothing, 0, 0, "", "", 1},
   };
   const std::vector<float> ramp = ExpectedRamp(-kDefaultStep, 1.0F);
   for (const Case& c : cases) {
@@ -185,6 +214,7 @@ TEST(LifterMotion, TorqueAtOrAboveTheLimitHoldsThatTick) {
       EXPECT_TRUE(outcome.reached);
       EXPECT_FALSE(outcome.abandoned);
       EXPECT_EQ(outcome.heldTicks, c.held);
+      EXPECT_EQ(outcome.unheldTicks, c.unheld);
       EXPECT_EQ(outcome.failedCalls, c.failed);
     }
     std::vector<double> expected(ramp.begin(), ramp.end());
@@ -203,6 +233,8 @@ TEST(LifterMotion, TorqueAtOrAboveTheLimitHoldsThatTick) {
     }
     const std::string log = capture.Text();
     EXPECT_EQ(Occurrences(log, "Get max torque"), c.hold_line.empty() ? 0U : 1U);
+    // The first such tick and the count at the end of the move.
+    EXPECT_EQ(Occurrences(log, "in the direction the lifter does not hold in"), c.unheld > 0 ? 2U : 0U) << log;
     EXPECT_EQ(Occurrences(log, "set pos -0.31,"), c.set_line.empty() ? 0U : 1U);
     EXPECT_EQ(Occurrences(log, "[ERROR] Motor "), c.failed > 0 ? 2U : 0U) << log;  // the first failure and the count
     if (!c.set_line.empty()) {

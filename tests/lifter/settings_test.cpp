@@ -124,34 +124,63 @@ TEST(LifterSettings, NegativeSpeedIsKeptAndReversesTheRamp) {
   EXPECT_EQ(Occurrences(capture.Text(), "Invalid speed"), 0U);
 }
 
-TEST(LifterSettings, StepLostInTheRoundingRefusesMoves) {
-  // Each ramp would stall below its travel in single precision.
-  for (const char* extra : {"speed: 0.00001\n", "maxpos: -1e7\n", "freq: 1000\nspeed: 0.01\n"}) {
+TEST(LifterSettings, RampThatNeverEndsOrSendsNothingRefusesMoves) {
+  struct Case {
+    std::string extra;
+    std::string refusal;  // the error line of the refused move
+  };
+  const std::vector<Case> cases = {
+      // Each ramp would stall below its travel in single precision.
+      {"speed: 0.00001\n", "Ramp step -1e-06 per tick cannot cover maxpos 450.00, cmd rejected: 1\r\n"},
+      {"maxpos: -1e7\n", "cannot cover maxpos 10000000.00, cmd rejected: 1\r\n"},
+      {"freq: 1000\nspeed: 0.01\n", "cannot cover maxpos 450.00, cmd rejected: 1\r\n"},
+      // The first step passes the travel: the move would end without a command.
+      {"maxpos: 12\nfreq: 50\nspeed: 1000\n",
+       "Ramp step -20 per tick passes maxpos 12.00 on the first tick, cmd rejected: 1\r\n"},
+      {"maxpos: 12\nspeed: 1e30\n", "passes maxpos 12.00 on the first tick, cmd rejected: 1\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.extra);
     const std::string dev = UniqueDevName();
     LogCapture capture;
     {
-      UpdownLifter lifter(Description(dev, extra));
-      EXPECT_EQ(lifter.setIoStatus(1), -1) << extra;
-      EXPECT_EQ(lifter.setIoStatus(0), 0) << extra;
+      UpdownLifter lifter(Description(dev, c.extra));
+      EXPECT_EQ(lifter.setIoStatus(1), -1);
+      EXPECT_EQ(lifter.setIoStatus(0), 0);
       int status = -1;
-      EXPECT_EQ(lifter.getIoStatus(status), 0) << extra;
-      EXPECT_EQ(CountOf(dev, "setZeroPosition"), 1U) << extra;
+      EXPECT_EQ(lifter.getIoStatus(status), 0);
+      EXPECT_EQ(CountOf(dev, "setZeroPosition"), 1U);
     }
     const std::string log = capture.Text();
-    EXPECT_EQ(Occurrences(log, "moves will be refused\r\n"), 1U) << extra;
-    EXPECT_EQ(Occurrences(log, ", cmd rejected: 1\r\n"), 1U) << extra;
+    EXPECT_EQ(Occurrences(log, "moves will be refused\r\n"), 1U);
+    EXPECT_EQ(Occurrences(log, ", cmd rejected: 1\r\n"), 1U);
+    EXPECT_EQ(Occurrences(log, c.refusal), 1U) << log;
   }
 }
 
-TEST(LifterSettings, SmallestStepThatStillEndsIsAccepted) {
+TEST(LifterSettings, ZeroTravelHasNothingToMove) {
+  const std::string dev = UniqueDevName();
+  UpdownLifter lifter(Description(dev, "maxpos: 0\n" + FastTicks()));
+  ASSERT_EQ(lifter.setIoStatus(1), 0);
+  EXPECT_EQ(WaitForEndOfMove(lifter), 1);
+  EXPECT_TRUE(lifter.lastMove().reached);
+  EXPECT_EQ(CountOf(dev, "setPosition"), 0U);
+}
+
+TEST(LifterSettings, StepsAtTheEdgesOfTheRampRulesAreJudgedExactly) {
   // At a travel of 1 floats lie 2^-23 apart: half of that is the last step
   // that is lost, anything above it carries the ramp on.
   const float spacing = std::nextafter(1.0F, 2.0F) - 1.0F;
-  const std::string dev = UniqueDevName();
-  UpdownLifter lifter(Description(dev, fmt::format("maxpos: 1\nfreq: 1\nspeed: {}\n", spacing / 2.0F)));
-  EXPECT_EQ(lifter.setIoStatus(1), -1);
-  UpdownLifter accepted(Description(UniqueDevName(), fmt::format("maxpos: 1\nfreq: 1\nspeed: {}\n", spacing)));
-  EXPECT_EQ(accepted.setIoStatus(1), 0);
+  struct Case {
+    float speed;
+    int result;
+  };
+  // A step of exactly the travel sends one command; the float above it, none.
+  for (const Case& c : {Case{spacing / 2.0F, -1}, Case{spacing, 0}, Case{1.0F, 0}, Case{1.0F + spacing, -1}}) {
+    SCOPED_TRACE(c.speed);
+    UpdownLifter lifter(Description(UniqueDevName(), fmt::format("maxpos: 1\nfreq: 1\nspeed: {}\n", c.speed)));
+    EXPECT_EQ(lifter.setIoStatus(1), c.result);
+  }
 }
 
 }  // namespace

@@ -161,6 +161,14 @@ INSTANTIATE_TEST_SUITE_P(
                  4,
                  "the torque hold stopped the motor on",
                  {{"VORN_MOTOR_SIM_DAMIAO_OBSTACLE", "1"}}},
+        // Only the last commanding tick reads the torque of a command 0.26
+        // past the obstacle at 1.7: a single held tick is a held move too.
+        ExitCase{"HeldOnOneTick",
+                 {"lifter", "@", "--initial", "1", "--to", "0"},
+                 kShortLifter,
+                 4,
+                 "Get max torque: 3.89",
+                 {{"VORN_MOTOR_SIM_DAMIAO_OBSTACLE", "1.7"}}},
         ExitCase{"AbandonedMove",
                  {"lifter", "@", "--to", "1"},
                  kShortLifter,

@@ -21,23 +21,29 @@
 ///
 /// It has no thread: each `getIoStatus` takes one position reading, so the
 /// host polls it, from one thread at a time.
+///
+/// A gripper built from parameters that did not load (a missing file, a
+/// file without the "gripper" entry or the motor's section, a map without a
+/// usable "id" or "dev_name") creates no motor: it says so in an error line,
+/// refuses every command with -1 and an error line, and never reports 1.
 class VORN_IO_EXPORT ServoGripper : public VornIoInterface, private PrivateTimer {
  public:
   /// Creates the motor from the arguments; loads no parameters, so both
   /// torque limits stay 100.0.
   ServoGripper(int id, unsigned int baudrate, std::string& dev_name, bool inverse);
   /// Loads a gripper file (parameters under "gripper"); an empty path reads
-  /// "motor_.yaml" in the working directory.
+  /// "motor_.yaml" in the working directory. No motor if the load failed.
   explicit ServoGripper(const std::string& path);
-  /// Loads section "feetechmotor<id>" of a motor file.
+  /// Loads section "feetechmotor<id>" of a motor file. No motor if the load failed.
   ServoGripper(int id, std::string& path);
-  /// Loads a parameter map of the host's own document.
+  /// Loads a parameter map of the host's own document. No motor if the load failed.
   explicit ServoGripper(YAML::Node node);
 
   /// Disables the motor, waits 200 ms and releases it.
   ~ServoGripper() override;
 
-  /// Returns -1 when the motor refused the motion (with an error line), else 0.
+  /// Returns -1 when the motor refused the motion or the gripper has no
+  /// motor (with an error line), else 0.
   int setIoStatus(int status) override {
     const int result = MoveToStatus(status);
     LOG_INFO("The gripper has get cmd : {}\n", status);
@@ -51,14 +57,16 @@ class VORN_IO_EXPORT ServoGripper : public VornIoInterface, private PrivateTimer
     return 0;
   }
 
-  /// Creates, enables and homes the motor; a motor already held is released first.
+  /// Creates, enables and homes the motor; a motor already held is released
+  /// first. A gripper whose parameters did not load has a motor from then on.
   void InitServoGripper(int id, unsigned int baudrate, std::string& dev_name, bool inverse);
   /// Sends one motion command and restarts the settle test. Returns 0, or
-  /// -1 with an error line when the motor refused it.
+  /// -1 with an error line when the motor refused it or there is no motor.
   int setGripperMotion(double target, double torque);
   /// Takes one position reading; `finished` is true once the motion has come
   /// to rest. A reading that failed or is not finite is no sample of the
-  /// settle test: it returns -1 (an error line for the first of a motion).
+  /// settle test: it returns -1 (an error line for the first of a motion),
+  /// and so does a gripper without a motor.
   int getGripperState(bool& finished);
 
   /// Loaders: 0 when the parameters were processed, -1 when a YAML error

@@ -41,6 +41,9 @@ enum class Fault {
   kThrows,
   /// Does what the call does, then throws `std::runtime_error`.
   kThrowsAfterActing,
+  /// Hangs, as a motor library waiting on a dead bus does, until
+  /// `ReleaseStalledCalls` (or `Reset`, or 30 s), then does what the call does.
+  kStalls,
 };
 
 /// A fault of one operation of a motor: of its calls, the first `after`
@@ -102,9 +105,13 @@ std::vector<Call> Calls(const std::string& dev_name, const std::string& op);
 /// The number of simulated motors alive now.
 std::size_t LiveMotors();
 
-/// Forgets every script and journal and goes back to the real clock. Motors
-/// alive keep the settings they were created with.
+/// Forgets every script and journal, goes back to the real clock and
+/// releases every stalled call. Motors alive keep the settings they were
+/// created with.
 void Reset();
+
+/// Lets every call stalled by `Fault::kStalls` go on.
+void ReleaseStalledCalls();
 
 /// Simulated time. By default the models follow the monotonic clock. In
 /// manual mode time stands still until `AdvanceClock` moves it on, so that a
