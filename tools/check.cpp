@@ -52,19 +52,21 @@ CheckedDescription Describe(std::string kind, std::string where, std::string dev
   return description;
 }
 
-std::vector<CheckedDescription> CheckSelection(const Selection& selection, const std::string& name) {
+std::vector<CheckedDescription> CheckSelection(const Selection& selection, const DescriptionFile& file) {
   std::vector<CheckedDescription> checked;
   if (selection.kind == DescriptionKind::kLifter) {
     const LifterReading reading = ReadLifterDescription(selection.node);
-    checked.push_back(Describe(KindName(selection.kind), selection.where, LifterDevice(reading), reading.account));
+    checked.push_back(
+        Describe(KindName(selection.kind), selection.where, LifterDevice(reading), Noted(file, reading.account)));
     if (reading.motor.settings.vendor != MotorVendor::kNone && !reading.account.HasError() && reading.move_ticks > 0) {
       checked.back().move = Move{reading.move_ticks, reading.tick_period_ms, MoveSeconds(reading)};
     }
     return checked;
   }
-  GripperSelection gripper = ReadGripper(selection, name);
-  if (!gripper.root.keys.empty()) {
-    checked.push_back(Describe(KindName(selection.kind), "file root", KindName(selection.kind), gripper.root));
+  GripperSelection gripper = ReadGripper(selection, file.name);
+  const DescriptionAccount root = Noted(file, gripper.root);
+  if (!root.keys.empty()) {
+    checked.push_back(Describe(KindName(selection.kind), "file root", KindName(selection.kind), root));
   }
   for (GripperPart& part : gripper.parts) {
     checked.push_back(Describe(KindName(selection.kind), part.where, "gripper", std::move(part.reading.account)));
@@ -76,14 +78,14 @@ CheckedFile CheckFile(const std::string& path, const Selector& selector) {
   CheckedFile file{FileName(path), {}, {}, Result::kClean};
   try {
     const DescriptionFile description = LoadDescription(path);
-    file.descriptions = CheckSelection(Select(description, selector, std::nullopt), description.name);
+    file.descriptions = CheckSelection(Select(description, selector, std::nullopt), description);
   } catch (const ConfigError& error) {
     file.error = error.what();
-  } catch (const YAML::Exception& error) {
-    file.error = fmt::format("{}: {}", file.name, error.what());
+  } catch (const std::exception& error) {  // yaml-cpp's, or out of memory
+    file.error = fmt::format("{}: {}", file.name, WhatFailed(error));
   }
   if (!file.error.empty()) {
-    fmt::print(stderr, "vorn-io: {}\n", file.error);
+    Warn("{}", file.error);
     file.result = Result::kError;
   }
   for (const CheckedDescription& description : file.descriptions) {
@@ -219,29 +221,6 @@ std::string LifterDevice(const LifterReading& reading) {
 
 double MoveSeconds(const LifterReading& reading) {
   return static_cast<double>(reading.move_ticks) * reading.tick_period_ms / 1000.0;
-}
-
-void PrintNotes(const std::string& file, const DescriptionAccount& account) {
-  bool any = false;
-  for (const KeyAccount& key : account.keys) {
-    if (key.Flagged()) {
-      fmt::print(stderr, "vorn-io: note: {}: {}: {}\n", file, Escaped(key.key), Escaped(key.detail));
-      any = true;
-    }
-  }
-  if (any) {
-    fmt::print(stderr, "vorn-io: note: `vorn-io check {}` explains every key\n", file == FileName("-") ? "-" : file);
-  }
-}
-
-int ReportErrors(const std::string& file, const DescriptionAccount& account) {
-  for (const KeyAccount& key : account.keys) {
-    if (key.origin == KeyOrigin::kError) {
-      fmt::print(stderr, "vorn-io: {}: {}: {}\n", file, Escaped(key.key), Escaped(key.detail));
-    }
-  }
-  fmt::print(stderr, "vorn-io: {}: the device cannot be built from this description\n", file);
-  return kBadConfig;
 }
 
 }  // namespace vorn_io::tool

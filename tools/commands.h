@@ -1,11 +1,17 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdio>
+#include <exception>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include <fmt/format.h>
 #include <yaml-cpp/yaml.h>
 #include <CLI/CLI.hpp>
 
@@ -21,19 +27,38 @@ class ConfigError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+/// "vorn-io: " and the formatted text as a line on standard error, outside a
+/// move's session. Never throws: a closed standard error loses it.
+template <typename... Args>
+void Warn(fmt::format_string<Args...> format, Args&&... args) {
+  std::fputs(("vorn-io: " + fmt::format(format, std::forward<Args>(args)...) + "\n").c_str(), stderr);
+}
+
+/// What an exception says in words: "out of memory" for `std::bad_alloc`.
+inline std::string WhatFailed(const std::exception& error) {
+  return dynamic_cast<const std::bad_alloc*>(&error) != nullptr ? "out of memory" : error.what();
+}
+
 /// How messages name the file at `path`: itself, or "<stdin>" for "-".
 std::string FileName(const std::string& path);
 
+/// Larger than this, a file is no description (`check /dev/zero`), and it is refused unread.
+inline constexpr std::size_t kMaxDescriptionBytes = std::size_t{4} << 20U;
+
 /// A description file as it was read once.
 struct DescriptionFile {
-  std::string name;  ///< the path, or "<stdin>" for "-"
-  YAML::Node root;
+  std::string name;             ///< the path, or "<stdin>" for "-"
+  YAML::Node root;              ///< its first YAML document
+  DescriptionAccount findings;  ///< about the file itself: a second document, which no device reads
 };
 
 /// Reads `path` once ("-": standard input; a FIFO or a process substitution
-/// too) and parses it. A missing file, a directory, an unreadable file or a
-/// syntax error becomes a `ConfigError` with a message a person can act on.
+/// too) and parses it. A missing, unreadable or oversized file, a directory
+/// or a syntax error becomes a `ConfigError` with a message a person can act on.
 DescriptionFile LoadDescription(const std::string& path);
+
+/// `account` with the findings about `file` itself after its keys.
+DescriptionAccount Noted(const DescriptionFile& file, DescriptionAccount account);
 
 enum class Device { kLifter, kGripper };
 
@@ -116,12 +141,5 @@ std::string LifterDevice(const LifterReading& reading);
 
 /// How long a move of the lifter takes, in seconds; 0 when it never ends.
 double MoveSeconds(const LifterReading& reading);
-
-/// Prints each flagged key of `account` as a note on standard error, so a
-/// person running a move learns what `vorn-io check` would tell them.
-void PrintNotes(const std::string& file, const DescriptionAccount& account);
-
-/// Prints the keys the device cannot be built from; returns the exit code for them.
-int ReportErrors(const std::string& file, const DescriptionAccount& account);
 
 }  // namespace vorn_io::tool

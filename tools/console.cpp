@@ -1,15 +1,13 @@
 #include "tools/console.h"
 
-#include <poll.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include <fmt/format.h>
 
@@ -48,17 +46,22 @@ bool Console::Pump() {
     }
   }
   if (lines > 0) {
-    Emit(std::move(text), lines);
+    Emit(std::move(text), lines, false);
   }
   return lines > 0;
 }
 
-void Console::Print(const std::string& line) {
+bool Console::Print(const std::string& text, bool wait) {
   Pump();
-  Emit(line, 1);
+  return Emit(text, static_cast<long>(std::count(text.begin(), text.end(), '\n')), wait);
 }
 
-void Console::Emit(std::string text, long lines) {
+void Console::Warn(const std::string& text) {
+  ClearStatus();
+  Write(err_, text, true);
+}
+
+bool Console::Emit(std::string text, long lines, bool wait) {
   if (dropped_ > 0) {
     text.insert(0, fmt::format("vorn-io: {} lines dropped: standard output did not take them in time\n", dropped_));
   }
@@ -68,42 +71,27 @@ void Console::Emit(std::string text, long lines) {
   if (!status_.empty()) {
     text += kWipeLine + status_;
   }
-  if (Write(text)) {
-    dropped_ = 0;
-    status_drawn_ = !status_.empty();
-  } else {
+  // After a loss only the tool's own lines wait, until standard output takes text again.
+  if (!Write(out_, text, wait || dropped_ == 0)) {
     dropped_ += lines;
+    return false;
   }
+  dropped_ = 0;
+  status_drawn_ = !status_.empty();
+  return true;
 }
 
-bool Console::Write(const std::string& text) {
-  // A line cut short is ended before anything else goes on it.
-  const std::string whole = cut_ ? "\n" + text : text;
-  using Clock = std::chrono::steady_clock;
-  // After a loss nothing waits until standard output takes text again.
-  const Clock::time_point deadline =
-      Clock::now() + std::chrono::milliseconds(dropped_ > 0 ? 0 : quorvane::Logger::kStallBoundMs);
-  std::size_t done = 0;
-  while (done < whole.size()) {
-    pollfd out{STDOUT_FILENO, POLLOUT, 0};
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    const int ready = poll(&out, 1, static_cast<int>(std::max<long long>(left, 0)));
-    if (ready < 0 && errno == EINTR && left > 0) {
-      continue;
-    }
-    if (ready <= 0 || (out.revents & POLLOUT) == 0) {
-      break;
-    }
-    // Room for PIPE_BUF bytes: a pipe takes this much whole, without blocking.
-    const ssize_t written =
-        write(STDOUT_FILENO, whole.data() + done, std::min<std::size_t>(whole.size() - done, PIPE_BUF));
-    if (written < 0 && errno != EINTR) {
-      break;
-    }
-    done += static_cast<std::size_t>(std::max<ssize_t>(written, 0));
+bool Console::Write(quorvane::detail::BoundedOutput& output, const std::string& text, bool wait) {
+  quorvane::detail::StallBudget budget(std::chrono::milliseconds(quorvane::Logger::kStallBoundMs));
+  errno = 0;
+  if (output.Write(text.data(), text.size(), budget, wait) == quorvane::detail::Offer::kWritten) {
+    return true;
   }
-  cut_ = done > 0 && done < whole.size();
-  return done == whole.size();
+  if (&output == &out_) {
+    const bool stalled = errno == 0 || errno == EAGAIN || errno == EWOULDBLOCK;
+    failure_ = stalled ? "it did not take the text in time" : std::strerror(errno);  // NOLINT(concurrency-mt-unsafe)
+  }
+  return false;
 }
 
 int Console::Width() const {
@@ -125,7 +113,7 @@ void Console::Status(const std::string& line) {
   // Drawn below the lines that came meanwhile; a status line the terminal did
   // not take is simply not on the screen.
   if (!Pump() && (status_drawn_ || !status_.empty())) {
-    status_drawn_ = Write(kWipeLine + status_) && !status_.empty();
+    status_drawn_ = Write(out_, kWipeLine + status_, dropped_ == 0) && !status_.empty();
   }
 }
 
@@ -146,7 +134,7 @@ void Console::Ramp(double fraction, double seconds_left) {
   const int tenths = static_cast<int>(std::floor(shown * 10.0));
   if (tenths > printed_tenths_) {
     printed_tenths_ = tenths;
-    Print(fmt::format("vorn-io: progress {:3d}%, about {:.1f} s left\n", tenths * 10, left));
+    Print(fmt::format("vorn-io: progress {:3d}%, about {:.1f} s left\n", tenths * 10, left), false);
   } else {
     Pump();
   }
@@ -163,7 +151,7 @@ void Console::Settling(long polls, double seconds) {
   }
   if (polls >= printed_polls_ + kPollsPerLine) {
     printed_polls_ = polls - polls % kPollsPerLine;
-    Print(fmt::format("vorn-io: settling, {} polls, {:.1f} s\n", printed_polls_, seconds));
+    Print(fmt::format("vorn-io: settling, {} polls, {:.1f} s\n", printed_polls_, seconds), false);
   } else {
     Pump();
   }
@@ -172,7 +160,7 @@ void Console::Settling(long polls, double seconds) {
 void Console::RampDone() {
   ClearStatus();
   if (show_progress_) {
-    Print(bar_ ? LifterBar(1.0, Width() - 1) + "\n" : "vorn-io: progress 100%\n");
+    Print(bar_ ? LifterBar(1.0, Width() - 1) + "\n" : "vorn-io: progress 100%\n", false);
   }
 }
 

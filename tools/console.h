@@ -1,13 +1,17 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <string>
 
+#include "common/bounded_output.h"
 #include "vorn_io/logger.h"
 
 namespace vorn_io::tool {
 
-/// Standard output of a move command: the library's log lines, the tool's
-/// own lines and the move's progress, written by the poll loop alone.
+/// Every line of a move command from the moment it drives a device: the
+/// library's log lines, the tool's own lines and the move's progress, written
+/// by the poll loop alone.
 ///
 /// The library's lines come from a listener (its console output is off for
 /// the run), so the tool decides where they go: on a terminal the progress is
@@ -15,12 +19,12 @@ namespace vorn_io::tool {
 /// again below them; elsewhere it is plain lines (one per tenth of a ramp, one
 /// per hundred gripper polls) and never an escape sequence.
 ///
-/// Every write is bounded by the logger's stall bound: text that standard
+/// Every write, to standard output and to standard error, is bounded by the
+/// logger's stall bound (the library's own bounded writer): text that an
 /// output (a stopped terminal, a pipe nobody reads) does not take in time is
-/// dropped, and once it takes text again one line says how many lines were
-/// lost. So a stalled output cannot keep the loop from answering a stop
-/// signal, nor the library's ticks from running (the listener drops lines
-/// rather than wait).
+/// dropped, and once standard output takes text again one line says how many
+/// lines were lost. So a stalled output holds neither the loop's answer to a
+/// stop signal, nor the shutdown, nor the library's ticks.
 class Console {
  public:
   /// Shows the library's lines if `library_lines`, the progress if `show_progress`.
@@ -29,8 +33,15 @@ class Console {
   /// Writes the library's lines received so far; true if there were any.
   bool Pump();
 
-  /// Writes one line of the tool's own (ending in "\n") after the library's.
-  void Print(const std::string& line);
+  /// Writes lines of the tool's own (`text` ends in "\n") on standard output
+  /// after the library's; false if they did not go out whole (see Failure).
+  bool Say(const std::string& text) { return Print(text, true); }
+
+  /// Writes lines of the tool's own on standard error, the status line wiped first.
+  void Warn(const std::string& text);
+
+  /// Why the last of the tool's lines that did not go out was lost.
+  [[nodiscard]] const std::string& Failure() const { return failure_; }
 
   /// A ramp `fraction` done (0 to 1) with about `seconds_left` to go.
   void Ramp(double fraction, double seconds_left);
@@ -45,23 +56,26 @@ class Console {
   void ClearStatus() { Status({}); }
 
  private:
+  bool Print(const std::string& text, bool wait);
   void Status(const std::string& line);
   /// Writes `text`, holding `lines` lines, with the status line wiped before
-  /// and drawn again after it.
-  void Emit(std::string text, long lines);
-  bool Write(const std::string& text);
+  /// and drawn again after it. Waits for room only if `wait` or nothing was lost.
+  bool Emit(std::string text, long lines, bool wait);
+  bool Write(quorvane::detail::BoundedOutput& output, const std::string& text, bool wait);
   [[nodiscard]] int Width() const;
 
   // Room for the lines of a fast lifter's ticks between two polls.
   quorvane::LogListener listener_{1U << 14U};
   quorvane::LogLine line_;
+  quorvane::detail::BoundedOutput out_{STDOUT_FILENO};
+  quorvane::detail::BoundedOutput err_{STDERR_FILENO};
   bool show_progress_;
   bool library_lines_;
   bool bar_;  ///< a terminal that can draw a status line
   std::string status_;
   bool status_drawn_ = false;
-  bool cut_ = false;  ///< a write stopped midway: the next text starts a line of its own
   long dropped_ = 0;  ///< lines standard output did not take since it last took one
+  std::string failure_;
   int printed_tenths_ = -1;
   long printed_polls_ = 0;
 };

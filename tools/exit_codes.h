@@ -37,15 +37,16 @@ enum ExitCode : int {
 
 /// The stop signals' codes, after the table in --help.
 inline constexpr const char* kSignalExitCodes =
-    "  129 SIGHUP, 130 SIGINT (Ctrl-C), 131 SIGQUIT, 138 SIGUSR1, 140 SIGUSR2, 143 SIGTERM:\n"
-    "       stopped by that signal (128 + its number); the device was shut down first.\n"
+    "  129 SIGHUP, 130 SIGINT (Ctrl-C), 131 SIGQUIT, 138 SIGUSR1, 140 SIGUSR2, 143 SIGTERM,\n"
+    "  148 SIGTSTP (Ctrl-Z): stopped by that signal (128 + its number); the device was shut down first.\n"
     "       A signal ignored when the tool started (nohup) stays ignored.\n";
 
 /// The exit code after the stop signal `number`, as a shell reports a process
 /// that signal ended.
 constexpr int ExitCodeOfSignal(int number) { return 128 + number; }
 
-static_assert(SIGHUP == 1 && SIGINT == 2 && SIGQUIT == 3 && SIGUSR1 == 10 && SIGUSR2 == 12 && SIGTERM == 15,
+static_assert(SIGHUP == 1 && SIGINT == 2 && SIGQUIT == 3 && SIGUSR1 == 10 && SIGUSR2 == 12 && SIGTERM == 15 &&
+                  SIGTSTP == 20,
               "the documented exit codes are 128 + the signal numbers of this platform");
 
 }  // namespace vorn_io::tool

@@ -46,14 +46,23 @@ bool FindPaths(Paths& paths) {
   return true;
 }
 
-bool AsksForHelpOrVersion(int argc, char** argv) {
+/// Whether the command line drives no motor: help, the version flag, or the
+/// command `keys` or `check` (the first word that is no option nor the
+/// value of --log-level).
+bool DrivesNoMotor(int argc, char** argv) {
+  std::string command;
   for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0 ||
-        std::strcmp(argv[i], "--version") == 0) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "--version") {
       return true;
     }
+    if (arg == "--log-level") {
+      ++i;
+    } else if (command.empty() && arg[0] != '-') {
+      command = arg;
+    }
   }
-  return false;
+  return command == "keys" || command == "check";
 }
 
 [[noreturn]] void Exec(const Paths& paths, char** argv) {
@@ -111,8 +120,8 @@ int main(int argc, char** argv) {
     Exec(paths, argv);
   }
   const std::string error = dlerror();  // NOLINT(concurrency-mt-unsafe)
-  if (AsksForHelpOrVersion(argc, argv) && SimulationUsable(paths, false)) {
-    ExecOnSimulation(paths, argv);  // builds no motor
+  if (DrivesNoMotor(argc, argv) && SimulationUsable(paths, false)) {
+    ExecOnSimulation(paths, argv);  // it never creates a motor
   }
   const bool driver_side =
       error.find("libvorn_motor") != std::string::npos ||

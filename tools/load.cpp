@@ -1,5 +1,3 @@
-#include "tools/commands.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,15 +8,18 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "tools/commands.h"
+
 namespace vorn_io::tool {
 namespace {
 
 std::string ErrnoText() { return std::error_code(errno, std::generic_category()).message(); }
 
-/// Reads what `fd` gives until its end; false, with errno set, if it fails.
-bool ReadAll(int fd, std::string& text) {
+/// Reads what `fd` gives until its end, or one byte more than `limit`; false,
+/// with errno set, if it fails.
+bool ReadAll(int fd, std::string& text, std::size_t limit) {
   char buffer[65536];
-  for (;;) {
+  while (text.size() <= limit) {
     const ssize_t count = read(fd, buffer, sizeof buffer);
     if (count > 0) {
       text.append(buffer, static_cast<std::size_t>(count));
@@ -28,6 +29,7 @@ bool ReadAll(int fd, std::string& text) {
       return false;
     }
   }
+  return true;
 }
 
 std::string ReadOnce(const std::string& path, const std::string& name) {
@@ -39,7 +41,7 @@ std::string ReadOnce(const std::string& path, const std::string& name) {
   }
   struct stat info {};
   const bool directory = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
-  const bool read = !directory && ReadAll(fd, text);
+  const bool read = !directory && ReadAll(fd, text, kMaxDescriptionBytes);
   const std::string failure = read ? std::string() : ErrnoText();
   if (fd != STDIN_FILENO) {
     close(fd);
@@ -49,6 +51,10 @@ std::string ReadOnce(const std::string& path, const std::string& name) {
   }
   if (!read) {
     throw ConfigError(fmt::format("{}: cannot be read: {}", name, failure));
+  }
+  if (text.size() > kMaxDescriptionBytes) {
+    throw ConfigError(
+        fmt::format("{}: larger than {} MiB, more than any description; not read", name, kMaxDescriptionBytes >> 20U));
   }
   return text;
 }
@@ -102,14 +108,31 @@ std::string FileName(const std::string& path) { return path == "-" ? std::string
 DescriptionFile LoadDescription(const std::string& path) {
   // Read once: a FIFO, a process substitution (`<(cat file)`) or standard
   // input gives its text to one reader only, and the device is built from it.
-  DescriptionFile file{FileName(path), {}};
+  DescriptionFile file{FileName(path), {}, {}};
   const std::string text = ReadOnce(path, file.name);
   try {
-    file.root = YAML::Load(text);
+    const std::vector<YAML::Node> documents = YAML::LoadAll(text);
+    if (!documents.empty()) {
+      file.root = documents.front();
+    }
+    if (documents.size() > 1) {
+      const YAML::Mark mark = documents[1].Mark();
+      file.findings.keys.push_back(KeyAccount{
+          "---",
+          {},
+          KeyOrigin::kUnknown,
+          mark.is_null() ? std::nullopt : std::optional<TextPosition>(TextPosition{mark.line + 1, mark.column + 1}),
+          fmt::format("a second YAML document ({} in the file): the devices read the first only", documents.size())});
+    }
   } catch (const YAML::Exception& error) {
     throw ConfigError(fmt::format("{}: {}", file.name, error.what()));
   }
   return file;
+}
+
+DescriptionAccount Noted(const DescriptionFile& file, DescriptionAccount account) {
+  account.keys.insert(account.keys.end(), file.findings.keys.begin(), file.findings.keys.end());
+  return account;
 }
 
 Selection Select(const DescriptionFile& file, const Selector& selector, std::optional<Device> building) {

@@ -1,7 +1,12 @@
 // vorn-io: drives one vorn_io device from the command line, checks device
 // descriptions and prints the key tables.
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -48,7 +53,7 @@ std::string HelpFooter() {
 }
 
 int ReportOutputFailure(const std::string& reason) {
-  fmt::print(stderr, "vorn-io: cannot write to standard output: {}\n", reason);
+  Warn("cannot write to standard output: {}", reason);
   return kOutputFailed;
 }
 
@@ -99,6 +104,14 @@ void AddTimeout(CLI::App& command, Options& options, const char* default_text) {
 }
 
 int Main(int argc, char** argv) {
+  // A closed standard output or error (`>&- 2>&-`) gets a descriptor that
+  // fails every write, so that no file the tool opens takes its number and
+  // whatever is written there fails as on a closed one.
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0) {
+      static_cast<void>(open("/", O_RDONLY | O_DIRECTORY));  // NOLINT(android-cloexec-open): it stays
+    }
+  }
   // Line by line, so the tool's lines written through stdio and those it
   // writes itself keep their order when standard output is a pipe or a file.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -108,6 +121,7 @@ int Main(int argc, char** argv) {
   app.require_subcommand(1);
   app.footer(HelpFooter());
   app.set_version_flag("--version", get_version_str());
+  app.set_help_all_flag("--help-all", "print this help and every command's options (as the manual page does)");
   // The tool's own options may follow the command, as in `vorn-io lifter FILE --to 1 -q`.
   app.fallthrough();
   app.add_flag("-q,--quiet", options.quiet, "no progress, and only the library's warnings and errors");
@@ -165,7 +179,7 @@ int Main(int argc, char** argv) {
       for (const CLI::App* command : app.get_subcommands({})) {
         commands += (commands.empty() ? "" : ", ") + command->get_name();
       }
-      fmt::print(stderr, "vorn-io: unknown command \"{}\" (the commands: {}); see --help\n", rest.front(), commands);
+      Warn("unknown command \"{}\" (the commands: {}); see --help", rest.front(), commands);
       return kBadConfig;
     }
     const int code = app.exit(error);
@@ -185,6 +199,13 @@ int Main(int argc, char** argv) {
     if (const std::optional<int> code = HandleSimulation(simulation)) {
       return *code;
     }
+    // A write to a terminal that stops background writers (`stty tostop`)
+    // goes through instead of stopping the tool, perhaps mid-move; the
+    // lifter's thread, created later, inherits the mask.
+    sigset_t ttou;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    pthread_sigmask(SIG_BLOCK, &ttou, nullptr);
     if (!options.node.empty()) {
       options.move.selector.node_path = options.node;
     }
@@ -212,15 +233,15 @@ int Main(int argc, char** argv) {
     if (std::ferror(stdout) != 0) {
       return ReportOutputFailure(error.code().message());
     }
-    fmt::print(stderr, "vorn-io: {}: {}\n", options.move.file, error.what());
+    Warn("{}: {}", options.move.file, error.what());
     return kBadConfig;
   } catch (const ConfigError& error) {
     std::fflush(stdout);
-    fmt::print(stderr, "vorn-io: {}\n", error.what());  // it names its file
+    Warn("{}", error.what());  // it names its file
     return kBadConfig;
   } catch (const std::exception& error) {
     std::fflush(stdout);
-    fmt::print(stderr, "vorn-io: {}: {}\n", options.move.file, error.what());
+    Warn("{}: {}", FileName(options.move.file), WhatFailed(error));
     return kBadConfig;
   }
 }

@@ -1,8 +1,9 @@
 // `vorn-io lifter` and `vorn-io gripper`: build the device, command it, poll
-// it to the end of its move and shut it down.
+// it to the end of its move, shut it down and say how the move went.
+#include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <string>
+#include <thread>
 
 #include <fmt/format.h>
 
@@ -26,68 +27,110 @@ constexpr std::chrono::milliseconds kGripperPollPeriod{5};
 // A full stroke of the real servo at the gripper's fixed speed takes about a minute.
 constexpr double kGripperTimeoutSeconds = 90.0;
 
-/// Says how a lifter's move that has ended went; returns its exit code.
-int ReportEnd(const UpdownLifter::MoveOutcome& outcome, int to, int status, double elapsed) {
+/// Prints each flagged key of `account` as a note on standard error, so a
+/// person running a move learns what `vorn-io check` would tell them.
+void PrintNotes(const std::string& file, const DescriptionAccount& account) {
+  if (account.FlaggedCount() == 0) {
+    return;
+  }
+  for (const KeyAccount& key : account.keys) {
+    if (key.Flagged()) {
+      Warn("note: {}: {}: {}", file, Escaped(key.key), Escaped(key.detail));
+    }
+  }
+  Warn("note: `vorn-io check {}` explains every key", file == FileName("-") ? "-" : file);
+}
+
+/// Prints the keys the device cannot be built from; returns the exit code for them.
+int ReportErrors(const std::string& file, const DescriptionAccount& account) {
+  for (const KeyAccount& key : account.keys) {
+    if (key.origin == KeyOrigin::kError) {
+      Warn("{}: {}: {}", file, Escaped(key.key), Escaped(key.detail));
+    }
+  }
+  Warn("{}: the device cannot be built from this description", file);
+  return kBadConfig;
+}
+
+/// Says how a lifter's move that has ended went, in `out` and `err`; returns its exit code.
+int ReportEnd(const UpdownLifter::MoveOutcome& outcome, int to, int status, double elapsed, std::string& out,
+              std::string& err) {
   if (outcome.abandoned) {
-    fmt::print(
-        stderr,
+    err = fmt::format(
         "vorn-io: the move to {} was abandoned after {:.1f} s on a failing motor ({} failed calls); the lifter stopped "
         "between its states\n",
         to, elapsed, outcome.failedCalls);
     return kAbandoned;
   }
-  fmt::print("vorn-io: lifter in state {} after {:.1f} s\n", status, elapsed);
+  out = fmt::format("vorn-io: lifter in state {} after {:.1f} s\n", status, elapsed);
   if (outcome.failedCalls > 0) {
-    fmt::print(stderr, "vorn-io: {} motor calls failed during the move\n", outcome.failedCalls);
+    err = fmt::format("vorn-io: {} motor calls failed during the move\n", outcome.failedCalls);
   }
-  if (outcome.heldTicks > 0) {
-    fmt::print(
-        stderr,
-        "vorn-io: the torque hold stopped the motor on {} ticks (an obstacle?); it may not have covered the travel\n",
-        outcome.heldTicks);
-    return kHeld;
+  if (outcome.heldTicks == 0) {
+    return kDone;
   }
-  return kDone;
+  err += fmt::format(
+      "vorn-io: the torque hold stopped the motor on {} ticks (an obstacle?); it may not have covered the travel\n",
+      outcome.heldTicks);
+  return kHeld;
 }
 
 }  // namespace
 
 std::optional<double> Session::Await(std::chrono::milliseconds period, double timeout_seconds,
-                                     const std::string& pending, const std::function<bool(double)>& poll) {
+                                     const std::function<bool(double)>& poll) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
   const auto elapsed = [start] { return std::chrono::duration<double>(Clock::now() - start).count(); };
-  while (signals_.Received() == 0) {
+  while (signals_.Received() == 0 && elapsed() < timeout_seconds) {
     if (poll(elapsed())) {
       console_.Pump();
       return elapsed();
-    }
-    if (elapsed() >= timeout_seconds) {
-      console_.Pump();
-      console_.ClearStatus();
-      fmt::print(stderr, "vorn-io: timed out after {:.1f} s, {}\n", elapsed(), pending);
-      return std::nullopt;
     }
     signals_.WaitFor(period);
   }
   return std::nullopt;
 }
 
-int Session::Finish(int code) {
+int Session::Finish(int code, const std::string& out, const std::string& err) {
   console_.ClearStatus();
   const int signal = signals_.Received();
-  if (signal != 0) {
-    console_.Print(fmt::format("vorn-io: {} received, shutting the device down\n", StopSignalName(signal)));
-  }
-  // A signal from here on cannot stop anything sooner; it is told so.
-  signals_.ShuttingDown();
+  std::string said = signal != 0
+                         ? fmt::format("vorn-io: {} received, shutting the device down\n", StopSignalName(signal))
+                         : std::string();
   if (device_) {
-    device_.reset();
-    console_.Print(fmt::format("vorn-io: {}\n", released_));
+    console_.Say(said);
+    said.clear();
+    signals_.WaitFor(std::chrono::milliseconds(0));  // those that ended the run
+    // Destroyed in a thread of its own, so that the loop here can answer the
+    // signals that arrive meanwhile: they cannot make it go faster, and the
+    // person pressing Ctrl-C again learns why nothing happens.
+    std::atomic<bool> gone{false};
+    std::thread shutdown([this, &gone] {
+      device_.reset();
+      gone = true;
+    });
+    while (!gone) {
+      if (signals_.WaitFor(std::chrono::milliseconds(10)) > 0) {
+        console_.Warn(
+            "vorn-io: still shutting the device down (parking and disabling the motor); the tool exits when it is "
+            "done\n");
+      }
+      console_.Pump();
+    }
+    shutdown.join();
+    said = "vorn-io: " + released_ + "\n";
   }
-  console_.Pump();
-  std::fflush(stdout);
-  return signal != 0 ? ExitCodeOfSignal(signal) : code;
+  const bool written = console_.Say(said + (signal != 0 ? std::string() : out));
+  if (signal != 0) {
+    return ExitCodeOfSignal(signal);
+  }
+  console_.Warn(err);
+  if (!written) {
+    console_.Warn("vorn-io: cannot write to standard output: " + console_.Failure() + "\n");
+    return kOutputFailed;
+  }
+  return code;
 }
 
 int RunLifter(const MoveRequest& request) {
@@ -97,10 +140,10 @@ int RunLifter(const MoveRequest& request) {
   if (reading.account.HasError()) {
     return ReportErrors(file.name, reading.account);
   }
-  PrintNotes(file.name, reading.account);
+  PrintNotes(file.name, Noted(file, reading.account));
 
   Session session(request.show_progress, request.library_lines);
-  fmt::print("vorn-io: {} from {} ({})\n", LifterDevice(reading), file.name, target.where);
+  session.console().Say(fmt::format("vorn-io: {} from {} ({})\n", LifterDevice(reading), file.name, target.where));
   // The reading has reported every key the lifter cannot be built from; what
   // is left is the motor's own refusal.
   UpdownLifter* lifter = session.Build<UpdownLifter>(
@@ -115,26 +158,31 @@ int RunLifter(const MoveRequest& request) {
   }
   const int to = request.to.value_or(0);
   if (lifter->setIoStatus(to) != 0) {
-    session.console().Pump();
-    fmt::print(stderr, "vorn-io: the lifter refused the move to {} (its log line above says why)\n", to);
-    return session.Finish(kRefused);
+    return session.Finish(
+        kRefused, {}, fmt::format("vorn-io: the lifter refused the move to {} (its log line above says why)\n", to));
   }
   const double expected = MoveSeconds(reading);
+  const double timeout = request.timeout_seconds.value_or(expected * kTimeoutFactor + kTimeoutMarginSeconds);
   int status = -1;
-  const std::optional<double> took = session.Await(
-      kLifterPollPeriod, request.timeout_seconds.value_or(expected * kTimeoutFactor + kTimeoutMarginSeconds),
-      fmt::format("the move to {} has not ended", to), [&](double elapsed) {
-        lifter->getIoStatus(status);
-        if (status == -1) {
-          session.console().Ramp(expected > 0 ? elapsed / expected : 0.0, expected - elapsed);
-        }
-        return status != -1;
-      });
+  const std::optional<double> took = session.Await(kLifterPollPeriod, timeout, [&](double elapsed) {
+    lifter->getIoStatus(status);
+    // The share of the ramp done, by the clock: the one line to change when
+    // the lifter tells its own ticks, which a stopped process does not lose.
+    const double done = expected > 0 ? elapsed / expected : 0.0;
+    if (status == -1) {
+      session.console().Ramp(done, (1.0 - done) * expected);
+    }
+    return status != -1;
+  });
   if (!took) {
-    return session.Finish(kTimedOut);  // or a signal's code
+    return session.Finish(
+        kTimedOut, {}, fmt::format("vorn-io: timed out after {:.1f} s, the move to {} has not ended\n", timeout, to));
   }
   session.console().RampDone();
-  return session.Finish(ReportEnd(lifter->lastMove(), to, status, *took));
+  std::string out;
+  std::string err;
+  const int code = ReportEnd(lifter->lastMove(), to, status, *took, out, err);
+  return session.Finish(code, out, err);
 }
 
 int RunGripper(const MoveRequest& request) {
@@ -150,12 +198,12 @@ int RunGripper(const MoveRequest& request) {
   if (part.reading.account.HasError()) {
     return ReportErrors(file.name, part.reading.account);
   }
-  DescriptionAccount noted = gripper_file.root;
+  DescriptionAccount noted = Noted(file, gripper_file.root);
   noted.keys.insert(noted.keys.end(), part.reading.account.keys.begin(), part.reading.account.keys.end());
   PrintNotes(file.name, noted);
 
   Session session(request.show_progress, request.library_lines);
-  fmt::print("vorn-io: gripper from {} ({})\n", file.name, part.where);
+  session.console().Say(fmt::format("vorn-io: gripper from {} ({})\n", file.name, part.where));
   // Built from the parameter map already read, whatever the layout: the
   // gripper's file loaders would read the path a second time, and a FIFO or
   // a process substitution has nothing left to give then.
@@ -164,27 +212,27 @@ int RunGripper(const MoveRequest& request) {
   if (gripper == nullptr || session.Signal() != 0) {
     return session.Finish(kBadConfig);  // a signal's own code wins
   }
-  if (request.to) {
-    gripper->setIoStatus(*request.to);
+  if (request.to && gripper->setIoStatus(*request.to) != 0) {
+    return session.Finish(
+        kRefused, {},
+        fmt::format("vorn-io: the gripper refused the command {} (its log line above says why)\n", *request.to));
   }
   long polls = 0;
-  const std::optional<double> took =
-      session.Await(kGripperPollPeriod, request.timeout_seconds.value_or(kGripperTimeoutSeconds),
-                    "the gripper has not settled", [&](double elapsed) {
-                      int status = 0;
-                      gripper->getIoStatus(status);
-                      ++polls;
-                      if (status != 1) {
-                        session.console().Settling(polls, elapsed);
-                      }
-                      return status == 1;
-                    });
+  const double timeout = request.timeout_seconds.value_or(kGripperTimeoutSeconds);
+  const std::optional<double> took = session.Await(kGripperPollPeriod, timeout, [&](double elapsed) {
+    int status = 0;
+    gripper->getIoStatus(status);
+    ++polls;
+    if (status != 1) {
+      session.console().Settling(polls, elapsed);
+    }
+    return status == 1;
+  });
   if (!took) {
-    return session.Finish(kTimedOut);  // or a signal's code
+    return session.Finish(kTimedOut, {},
+                          fmt::format("vorn-io: timed out after {:.1f} s, the gripper has not settled\n", timeout));
   }
-  session.console().ClearStatus();
-  fmt::print("vorn-io: gripper settled after {} polls, {:.1f} s\n", polls, *took);
-  return session.Finish(kDone);
+  return session.Finish(kDone, fmt::format("vorn-io: gripper settled after {} polls, {:.1f} s\n", polls, *took));
 }
 
 }  // namespace vorn_io::tool

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstdio>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -18,9 +17,9 @@
 namespace vorn_io::tool {
 
 /// One device driven from the command line, from its construction to its
-/// destruction: the signals, standard output, the poll loop and the exit
-/// code. The device is always destroyed through `VornIoInterface` before the
-/// process exits, so its motor is shut down whatever ends the run.
+/// destruction: the signals, the output, the poll loop and the exit code. The
+/// device is always destroyed through `VornIoInterface` before anything says
+/// how its run ended, so its motor is shut down whatever ends the run.
 class Session {
  public:
   /// Shows the move's progress if `show_progress`, the library's lines if `library_lines`.
@@ -42,22 +41,22 @@ class Session {
       console_.Pump();
       return built;
     } catch (const std::exception& error) {
-      console_.Pump();
-      fmt::print(stderr, "vorn-io: {}: cannot build the {}: {}\n", file, kind, error.what());
+      console_.Warn(fmt::format("vorn-io: {}: cannot build the {}: {}\n", file, kind, error.what()));
       return nullptr;
     }
   }
 
   /// Calls `poll` with the seconds since this call every `period` until it
   /// returns true; returns those seconds then. Nothing when a stop signal
-  /// arrives first, or `timeout_seconds` pass: then standard error is told
-  /// that `pending` ("the gripper has not settled").
-  std::optional<double> Await(std::chrono::milliseconds period, double timeout_seconds, const std::string& pending,
+  /// arrives first, or `timeout_seconds` pass.
+  std::optional<double> Await(std::chrono::milliseconds period, double timeout_seconds,
                               const std::function<bool(double)>& poll);
 
-  /// Destroys the device and returns `code`, or the exit code of a stop
-  /// signal that arrived meanwhile.
-  int Finish(int code);
+  /// Destroys the device, then writes `out` on standard output and `err` on
+  /// standard error (unless a stop signal ended the run). Returns `code`, the
+  /// exit code of a stop signal that arrived before, or kOutputFailed when
+  /// what was to go to standard output did not.
+  int Finish(int code, const std::string& out = {}, const std::string& err = {});
 
  private:
   // Destroyed from the last: the device before the console and the signals.

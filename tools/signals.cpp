@@ -16,31 +16,21 @@ namespace vorn_io::tool {
 namespace {
 
 // A closed terminal or SSH session (SIGHUP) is the common way a tool on a
-// robot is stopped; each of these would otherwise end the process with the
-// motor enabled.
-constexpr std::array<int, 6> kStopSignals{SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGTERM};
-
-constexpr char kStillShuttingDown[] =
-    "vorn-io: still shutting the device down (parking and disabling the motor); the tool exits when it is done\n";
+// robot is stopped; each of these would otherwise end or stop the process
+// with the motor enabled.
+constexpr std::array<int, 7> kStopSignals{SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGTERM, SIGTSTP};
 
 std::atomic<int> g_received{0};
-std::atomic<bool> g_shutting_down{false};
 int g_pipe[2] = {-1, -1};
 // What each stop signal, and SIGPIPE last, did before the tool took it over.
 std::array<struct sigaction, kStopSignals.size() + 1> g_previous{};
 
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
-              "the signal handler needs lock-free flags");
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
 extern "C" void OnStopSignal(int number) {
   const int saved_errno = errno;
   int expected = 0;
-  const bool first = g_received.compare_exchange_strong(expected, number);
-  // Only the loop can act on a signal, and it is busy with the shutdown
-  // already: the person pressing Ctrl-C again learns why nothing happens.
-  if (!first || g_shutting_down.load()) {
-    static_cast<void>(write(STDERR_FILENO, kStillShuttingDown, sizeof kStillShuttingDown - 1));
-  }
+  g_received.compare_exchange_strong(expected, number);
   const char byte = 1;
   // A full pipe already wakes the loop; losing this byte is harmless.
   static_cast<void>(write(g_pipe[1], &byte, 1));
@@ -54,16 +44,10 @@ StopSignals::StopSignals() {
     throw std::runtime_error("cannot create the signal pipe");
   }
   g_received.store(0);
-  g_shutting_down.store(false);
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  // One handler at a time, so each line on standard error comes out whole.
-  for (const int stop : kStopSignals) {
-    sigaddset(&action.sa_mask, stop);
-  }
-  // Restart the library's and the relay's blocking calls; the loop's poll()
-  // returns early on its own.
+  // Restart the library's blocking calls; the loop's poll() returns early on its own.
   action.sa_flags = SA_RESTART;
   for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
     struct sigaction& previous = g_previous[i];
@@ -94,15 +78,13 @@ StopSignals::~StopSignals() {
 
 int StopSignals::Received() const { return g_received.load(); }
 
-void StopSignals::WaitFor(std::chrono::milliseconds timeout) const {
-  if (Received() != 0) {
-    return;
-  }
+int StopSignals::WaitFor(std::chrono::milliseconds timeout) const {
   pollfd watched{g_pipe[0], POLLIN, 0};
-  static_cast<void>(poll(&watched, 1, static_cast<int>(timeout.count())));
+  char bytes[64];
+  const ssize_t got =
+      poll(&watched, 1, static_cast<int>(timeout.count())) > 0 ? read(g_pipe[0], bytes, sizeof bytes) : 0;
+  return static_cast<int>(std::max<ssize_t>(got, 0));
 }
-
-void StopSignals::ShuttingDown() { g_shutting_down.store(true); }
 
 std::string StopSignalName(int number) {
   const bool stop = std::find(kStopSignals.begin(), kStopSignals.end(), number) != kStopSignals.end();

@@ -51,14 +51,12 @@ const char* IgnoresPreload(const std::string& program) {
 int RunOnSimulation(const std::string& simulation, const std::vector<std::string>& command) {
   const std::string program = ResolveProgram(command.front());
   if (program.empty()) {
-    fmt::print(stderr, "vorn-io: sim: {}: command not found\n", command.front());
+    Warn("sim: {}: command not found", command.front());
     return kBadConfig;
   }
   if (const char* reason = IgnoresPreload(program)) {
-    fmt::print(stderr,
-               "vorn-io: sim: {} {}: the loader ignores LD_PRELOAD for it, so it would not run on the simulation; "
-               "refused\n",
-               program, reason);
+    Warn("sim: {} {}: the loader ignores LD_PRELOAD for it, so it would not run on the simulation; refused", program,
+         reason);
     return kBadConfig;
   }
   // A preload wins over the program's own RPATH or RUNPATH to a vendor's
@@ -77,8 +75,7 @@ int RunOnSimulation(const std::string& simulation, const std::vector<std::string
   argv.push_back(nullptr);
   std::fflush(stdout);
   execv(program.c_str(), argv.data());
-  fmt::print(stderr, "vorn-io: sim: cannot run {}: {}\n", program,
-             std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
+  Warn("sim: cannot run {}: {}", program, std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
   return kBadConfig;
 }
 
@@ -98,10 +95,10 @@ std::optional<int> HandleSimulation(const SimulationOptions& options) {
   }
   const MotorDriver driver = LoadedMotorDriver();
   if (!driver.simulated) {
-    fmt::print(stderr,
-               "vorn-io: {}: the motor-driver library loaded is {}, not the simulation; run the vorn-io of the bin "
-               "folder, which preloads it\n",
-               command ? "sim" : "--sim", driver.path.empty() ? std::string("none") : driver.path);
+    Warn(
+        "{}: the motor-driver library loaded is {}, not the simulation; run the vorn-io of the bin folder, which "
+        "preloads it",
+        command ? "sim" : "--sim", driver.path.empty() ? std::string("none") : driver.path);
     return kBadConfig;
   }
   if (!command) {
@@ -111,7 +108,7 @@ std::optional<int> HandleSimulation(const SimulationOptions& options) {
   const std::string simulation =
       driver.path[0] == '/' || realpath(driver.path.c_str(), resolved) == nullptr ? driver.path : resolved;
   if (simulation.find_first_of(": ") != std::string::npos) {
-    fmt::print(stderr, "vorn-io: sim: {} cannot be preloaded: its path holds a space or a colon\n", simulation);
+    Warn("sim: {} cannot be preloaded: its path holds a space or a colon", simulation);
     return kBadConfig;
   }
   return RunOnSimulation(simulation, options.program);
