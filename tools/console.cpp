@@ -117,44 +117,33 @@ void Console::Status(const std::string& line) {
   }
 }
 
-void Console::Ramp(double fraction, double seconds_left) {
-  if (!show_progress_) {
-    Pump();
-    return;
-  }
-  // The estimate comes from the ramp's length; the move itself ends when the
-  // lifter says so, so the display stops short of 100% until then.
-  const double shown = std::clamp(fraction, 0.0, 0.99);
-  const double left = std::max(seconds_left, 0.0);
-  if (bar_) {
-    const std::string rest = fmt::format("  about {:.1f} s left", left);
-    Status(LifterBar(shown, Width() - 1 - static_cast<int>(rest.size())) + rest);
-    return;
-  }
-  const int tenths = static_cast<int>(std::floor(shown * 10.0));
-  if (tenths > printed_tenths_) {
-    printed_tenths_ = tenths;
-    Print(fmt::format("vorn-io: progress {:3d}%, about {:.1f} s left\n", tenths * 10, left), false);
+void Console::Progress(const std::string& bar, const std::string& line) {
+  if (show_progress_ && bar_) {
+    Status(bar);
+  } else if (show_progress_ && !line.empty()) {
+    Print(line, false);
   } else {
     Pump();
   }
 }
 
+void Console::Ramp(double fraction, double seconds_left) {
+  // The estimate comes from the ramp's length; the move itself ends when the
+  // lifter says so, so the display stops short of 100% until then.
+  const double shown = std::clamp(fraction, 0.0, 0.99);
+  const int tenths = static_cast<int>(std::floor(shown * 10.0));
+  const std::string left = fmt::format("about {:.1f} s left", std::max(seconds_left, 0.0));
+  const bool due = tenths > printed_tenths_;
+  printed_tenths_ = std::max(tenths, printed_tenths_);
+  Progress(LifterBar(shown, Width() - 3 - static_cast<int>(left.size())) + "  " + left,
+           due ? fmt::format("vorn-io: progress {:3d}%, {}\n", tenths * 10, left) : std::string());
+}
+
 void Console::Settling(long polls, double seconds) {
-  if (!show_progress_) {
-    Pump();
-    return;
-  }
-  if (bar_) {
-    Status(fmt::format("gripper settling {}  {} polls, {:.1f} s", "|/-\\"[(polls / 10) % 4], polls, seconds));
-    return;
-  }
-  if (polls >= printed_polls_ + kPollsPerLine) {
-    printed_polls_ = polls - polls % kPollsPerLine;
-    Print(fmt::format("vorn-io: settling, {} polls, {:.1f} s\n", printed_polls_, seconds), false);
-  } else {
-    Pump();
-  }
+  const bool due = polls >= printed_polls_ + kPollsPerLine;
+  printed_polls_ = due ? polls - polls % kPollsPerLine : printed_polls_;
+  Progress(fmt::format("gripper settling {}  {} polls, {:.1f} s", "|/-\\"[(polls / 10) % 4], polls, seconds),
+           due ? fmt::format("vorn-io: settling, {} polls, {:.1f} s\n", printed_polls_, seconds) : std::string());
 }
 
 void Console::RampDone() {

@@ -1,22 +1,13 @@
 // vorn-io: drives one vorn_io device from the command line, checks device
 // descriptions and prints the key tables.
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
-#include <exception>
-#include <optional>
-#include <string>
 #include <system_error>
-#include <vector>
-
-#include <fmt/format.h>
-#include <CLI/CLI.hpp>
 
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
@@ -29,8 +20,7 @@ namespace {
 
 // Follows the exit codes in --help.
 constexpr const char* kEnvironment =
-    "\n"
-    "Environment:\n"
+    "\nEnvironment:\n"
     "  SPDLOG_STDOUT    true: the library's lines on standard output; false: none (default true)\n"
     "  SPDLOG_SYSTEMD   true: one systemd journal entry per line; false: none (default false)\n"
     "  SPDLOG_LEVEL     trace, debug, info, warning, error, critical (default info);\n"
@@ -44,31 +34,19 @@ constexpr const char* kEnvironment =
     "  Each VORN_MOTOR_SIM_ variable also exists per vendor (VORN_MOTOR_SIM_DAMIAO_..., _FEETECH_...),\n"
     "  which takes precedence.\n";
 
-std::string HelpFooter() {
-  std::string text = "Exit codes:\n";
-  for (const ExitCodeMeaning& row : kExitCodes) {
-    text += fmt::format("  {:<4} {}\n", row.code, row.meaning);
+/// `code`, unless what was printed did not reach standard output: `error`
+/// (an errno value) or stdio's says why.
+int CheckedOutput(int code, int error = 0) {
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
+    return code;
   }
-  return text + kSignalExitCodes + kEnvironment;
-}
-
-int ReportOutputFailure(const std::string& reason) {
-  Warn("cannot write to standard output: {}", reason);
+  Warn("cannot write to standard output: {}", std::strerror(error != 0 ? error : errno));  // NOLINT
   return kOutputFailed;
-}
-
-/// The exit code `code`, unless what was printed did not reach standard output.
-int CheckedOutput(int code) {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    return ReportOutputFailure(std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
-  }
-  return code;
 }
 
 struct Options {
   MoveRequest move;
   std::vector<std::string> files;  ///< check's
-  std::string node;
   std::string as;
   bool markdown = false;
   bool json = false;
@@ -77,28 +55,27 @@ struct Options {
   std::string log_level;
 };
 
-void AddNode(CLI::App& command, Options& options) {
-  command.add_option("--node", options.node, "use the map under this key (a/b for nested keys) instead of the root");
+/// The options `command` shares with others: FILE, --node, --as (`kinds`) and --motor.
+void AddDescription(CLI::App& command, Options& options, const std::string& file_help,
+                    const std::vector<std::string>& kinds, const std::string& as_help, bool motor) {
+  command.add_option("FILE", options.move.file, file_help)->required();
+  command.add_option("--node", options.move.selector.node_path,
+                     "use the map under this key (a/b for nested keys) instead of the root");
+  command.add_option("--as", options.as, as_help)->check(CLI::IsMember(kinds));
+  if (motor) {
+    command.add_option("--motor", options.move.selector.motor, "use section feetechmotorN of a motor file");
+  }
 }
 
-void AddAs(CLI::App& command, Options& options, const char* kind) {
+void AddMove(CLI::App& command, Options& options, const std::string& to_help, const std::string& timeout_help) {
+  command.add_option("--to", options.move.to, to_help)->check(CLI::IsMember({0, 1}));
   command
-      .add_option("--as", options.as,
-                  std::string("build a ") + kind + " even if the file's keys look like another kind of device")
-      ->check(CLI::IsMember({kind}));
-}
-
-void AddTimeout(CLI::App& command, Options& options, const char* default_text) {
-  command
-      .add_option("--timeout", options.move.timeout_seconds,
-                  std::string("give up after this many seconds (") + default_text + ")")
+      .add_option("--timeout", options.move.timeout_seconds, "give up after this many seconds (" + timeout_help + ")")
       ->check(CLI::Validator(
           [](const std::string& text) {
             double seconds = 0.0;
-            if (!CLI::detail::lexical_cast(text, seconds) || !std::isfinite(seconds) || seconds <= 0.0) {
-              return std::string("must be a finite number of seconds above 0: ") + text;
-            }
-            return std::string();
+            const bool usable = CLI::detail::lexical_cast(text, seconds) && std::isfinite(seconds) && seconds > 0.0;
+            return usable ? std::string() : "must be a finite number of seconds above 0: " + text;
           },
           "SECONDS"));
 }
@@ -112,14 +89,17 @@ int Main(int argc, char** argv) {
       static_cast<void>(open("/", O_RDONLY | O_DIRECTORY));  // NOLINT(android-cloexec-open): it stays
     }
   }
-  // Line by line, so the tool's lines written through stdio and those it
-  // writes itself keep their order when standard output is a pipe or a file.
+  // Line by line, so that check's results and its errors keep their order.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
   Options options;
   CLI::App app{"vorn-io: move, check and explain vorn_io devices (lifters and servo grippers)", "vorn-io"};
   app.require_subcommand(1);
-  app.footer(HelpFooter());
+  std::string footer = "Exit codes:\n";
+  for (const ExitCodeMeaning& row : kExitCodes) {
+    footer += fmt::format("  {:<4} {}\n", row.code, row.meaning);
+  }
+  app.footer(footer + kSignalExitCodes + kEnvironment);
   app.set_version_flag("--version", get_version_str());
   app.set_help_all_flag("--help-all", "print this help and every command's options (as the manual page does)");
   // The tool's own options may follow the command, as in `vorn-io lifter FILE --to 1 -q`.
@@ -133,39 +113,27 @@ int Main(int argc, char** argv) {
 
   CLI::App* version =
       app.add_subcommand("version", "print the library's version line and the motor-driver library loaded");
-
   CLI::App* lifter = app.add_subcommand("lifter", "build a lifter from a description, move it and wait for the move");
-  lifter->add_option("FILE", options.move.file, "lifter description (YAML map with the lifter's and its motor's keys)")
-      ->required();
-  AddNode(*lifter, options);
-  lifter->add_option("--to", options.move.to, "the state to move to")->required()->check(CLI::IsMember({0, 1}));
+  AddDescription(*lifter, options, "lifter description (YAML map with the lifter's and its motor's keys)", {"lifter"},
+                 "build a lifter even if the file's keys look like another kind of device", false);
+  AddMove(*lifter, options, "the state to move to", "default: 1.5 times the move's length plus 5 s");
+  lifter->get_option("--to")->required();
   lifter->add_option("--initial", options.move.initial, "declare the state the lifter starts in (default 0)")
       ->check(CLI::IsMember({0, 1}));
-  AddAs(*lifter, options, "lifter");
-  AddTimeout(*lifter, options, "default: 1.5 times the move's length plus 5 s");
-
   CLI::App* gripper =
       app.add_subcommand("gripper", "build a servo gripper, command it and wait until its motion has settled");
-  gripper
-      ->add_option("FILE", options.move.file,
-                   "gripper file (root key \"gripper\") or motor file (sections feetechmotorN)")
-      ->required();
-  gripper->add_option("--motor", options.move.selector.motor, "use section feetechmotorN of a motor file");
-  AddNode(*gripper, options);
-  gripper->add_option("--to", options.move.to, "0 opens, 1 closes; without it, waits for the start-up move")
-      ->check(CLI::IsMember({0, 1}));
-  AddAs(*gripper, options, "gripper");
-  AddTimeout(*gripper, options, "default: 90 s");
-
+  AddDescription(*gripper, options, "gripper file (root key \"gripper\") or motor file (sections feetechmotorN)",
+                 {"gripper"}, "build a gripper even if the file's keys look like another kind of device", true);
+  AddMove(*gripper, options, "0 opens, 1 closes; without it, waits for the start-up move", "default: 90 s");
   CLI::App* check = app.add_subcommand(
       "check", "explain descriptions key by key without creating a motor; exit 1 if anything is flagged");
   check->add_option("FILE", options.files, "lifter, gripper or motor files (-: standard input)")->required();
   check->add_flag("--json", options.json, "print one JSON document instead of lines");
-  AddNode(*check, options);
+  check->add_option("--node", options.move.selector.node_path,
+                    "use the map under this key (a/b for nested keys) instead of the root");
   check->add_option("--motor", options.move.selector.motor, "use section feetechmotorN of a motor file");
   check->add_option("--as", options.as, "the device the file describes (default: detected)")
       ->check(CLI::IsMember({"lifter", "gripper"}));
-
   CLI::App* keys = app.add_subcommand("keys", "print every configuration key with its type, default and fallback");
   keys->add_flag("--markdown", options.markdown, "as the Markdown tables of README.md");
 
@@ -175,15 +143,14 @@ int Main(int argc, char** argv) {
     const std::vector<std::string> rest = app.remaining();
     if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && app.get_subcommands().empty() && !rest.empty() &&
         rest.front().rfind('-', 0) != 0) {
-      std::string commands;
+      std::vector<std::string> commands;
       for (const CLI::App* command : app.get_subcommands({})) {
-        commands += (commands.empty() ? "" : ", ") + command->get_name();
+        commands.push_back(command->get_name());
       }
-      Warn("unknown command \"{}\" (the commands: {}); see --help", rest.front(), commands);
+      Warn("unknown command \"{}\" (the commands: {}); see --help", rest.front(), fmt::join(commands, ", "));
       return kBadConfig;
     }
-    const int code = app.exit(error);
-    return code == 0 ? CheckedOutput(kDone) : kBadConfig;
+    return app.exit(error) == 0 ? CheckedOutput(kDone) : kBadConfig;
   }
   // The library's own console output is off for the run: the move commands
   // print its lines themselves (below their progress bar), and nothing else
@@ -194,7 +161,10 @@ int Main(int argc, char** argv) {
     settings.level = spdlog::level::from_str(options.log_level.empty() ? "warn" : options.log_level);
   }
   options.move.library_lines = quorvane::Logger::Configure(settings).console.value_or(true);
-
+  options.move.show_progress = !options.quiet && !options.no_progress;
+  if (!options.as.empty()) {
+    options.move.selector.as = options.as == "lifter" ? Device::kLifter : Device::kGripper;
+  }
   try {
     if (const std::optional<int> code = HandleSimulation(simulation)) {
       return *code;
@@ -206,42 +176,24 @@ int Main(int argc, char** argv) {
     sigemptyset(&ttou);
     sigaddset(&ttou, SIGTTOU);
     pthread_sigmask(SIG_BLOCK, &ttou, nullptr);
-    if (!options.node.empty()) {
-      options.move.selector.node_path = options.node;
-    }
-    if (!options.as.empty()) {
-      options.move.selector.as = options.as == "lifter" ? Device::kLifter : Device::kGripper;
-    }
-    options.move.show_progress = !options.quiet && !options.no_progress;
-    int code = kBadConfig;
     if (version->parsed()) {
       fmt::print("{}\n{}\n", get_version_str(), DescribeMotorDriver(LoadedMotorDriver()));
-      code = kDone;
     } else if (keys->parsed()) {
       fmt::print("{}", KeysText(options.markdown));
-      code = kDone;
-    } else if (check->parsed()) {
-      code = RunCheck(options.files, options.move.selector, options.json);
-    } else if (lifter->parsed()) {
-      code = RunLifter(options.move);
-    } else if (gripper->parsed()) {
-      code = RunGripper(options.move);
     }
-    return CheckedOutput(code);
-  } catch (const std::system_error& error) {
-    // fmt's failed write to standard output; anything else is the file's.
-    if (std::ferror(stdout) != 0) {
-      return ReportOutputFailure(error.code().message());
-    }
-    Warn("{}: {}", options.move.file, error.what());
-    return kBadConfig;
-  } catch (const ConfigError& error) {
-    std::fflush(stdout);
-    Warn("{}", error.what());  // it names its file
-    return kBadConfig;
+    return CheckedOutput(check->parsed()     ? RunCheck(options.files, options.move.selector, options.json)
+                         : lifter->parsed()  ? RunLifter(options.move)
+                         : gripper->parsed() ? RunGripper(options.move)
+                                             : kDone);
   } catch (const std::exception& error) {
+    // fmt's failed write to standard output; anything else is about the file.
+    const auto* output = dynamic_cast<const std::system_error*>(&error);
+    if (output != nullptr && std::ferror(stdout) != 0) {
+      return CheckedOutput(kBadConfig, output->code().value());
+    }
     std::fflush(stdout);
-    Warn("{}: {}", FileName(options.move.file), WhatFailed(error));
+    const bool named = dynamic_cast<const ConfigError*>(&error) != nullptr;
+    Warn("{}", named ? error.what() : FileName(options.move.file) + ": " + WhatFailed(error));
     return kBadConfig;
   }
 }

@@ -1,9 +1,7 @@
 // `vorn-io lifter` and `vorn-io gripper`: build the device, command it, poll
 // it to the end of its move, shut it down and say how the move went.
-#include <atomic>
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include <fmt/format.h>
 
@@ -76,62 +74,6 @@ int ReportEnd(const UpdownLifter::MoveOutcome& outcome, int to, int status, doub
 }
 
 }  // namespace
-
-std::optional<double> Session::Await(std::chrono::milliseconds period, double timeout_seconds,
-                                     const std::function<bool(double)>& poll) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point start = Clock::now();
-  const auto elapsed = [start] { return std::chrono::duration<double>(Clock::now() - start).count(); };
-  while (signals_.Received() == 0 && elapsed() < timeout_seconds) {
-    if (poll(elapsed())) {
-      console_.Pump();
-      return elapsed();
-    }
-    signals_.WaitFor(period);
-  }
-  return std::nullopt;
-}
-
-int Session::Finish(int code, const std::string& out, const std::string& err) {
-  console_.ClearStatus();
-  const int signal = signals_.Received();
-  std::string said = signal != 0
-                         ? fmt::format("vorn-io: {} received, shutting the device down\n", StopSignalName(signal))
-                         : std::string();
-  if (device_) {
-    console_.Say(said);
-    said.clear();
-    signals_.WaitFor(std::chrono::milliseconds(0));  // those that ended the run
-    // Destroyed in a thread of its own, so that the loop here can answer the
-    // signals that arrive meanwhile: they cannot make it go faster, and the
-    // person pressing Ctrl-C again learns why nothing happens.
-    std::atomic<bool> gone{false};
-    std::thread shutdown([this, &gone] {
-      device_.reset();
-      gone = true;
-    });
-    while (!gone) {
-      if (signals_.WaitFor(std::chrono::milliseconds(10)) > 0) {
-        console_.Warn(
-            "vorn-io: still shutting the device down (parking and disabling the motor); the tool exits when it is "
-            "done\n");
-      }
-      console_.Pump();
-    }
-    shutdown.join();
-    said = "vorn-io: " + released_ + "\n";
-  }
-  const bool written = console_.Say(said + (signal != 0 ? std::string() : out));
-  if (signal != 0) {
-    return ExitCodeOfSignal(signal);
-  }
-  console_.Warn(err);
-  if (!written) {
-    console_.Warn("vorn-io: cannot write to standard output: " + console_.Failure() + "\n");
-    return kOutputFailed;
-  }
-  return code;
-}
 
 int RunLifter(const MoveRequest& request) {
   const DescriptionFile file = LoadDescription(request.file);

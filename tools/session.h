@@ -11,22 +11,33 @@
 #include <fmt/format.h>
 
 #include "tools/console.h"
-#include "tools/signals.h"
 #include "vorn_io/vorn_io_interface.h"
 
 namespace vorn_io::tool {
 
 /// One device driven from the command line, from its construction to its
-/// destruction: the signals, the output, the poll loop and the exit code. The
-/// device is always destroyed through `VornIoInterface` before anything says
-/// how its run ended, so its motor is shut down whatever ends the run.
+/// destruction: the stop signals, the output, the poll loop and the exit code.
+///
+/// For its life the session takes over the signals that ask a process to stop
+/// (SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGTERM, and SIGTSTP: Ctrl-Z
+/// must not leave a motor enabled in a stopped process), except those ignored
+/// when the tool started (`nohup`, a script's `cmd &`). Their handler only
+/// records the signal and wakes the loop through a pipe, so it writes nothing
+/// that a stalled output could hold. The device is destroyed through
+/// `VornIoInterface` before anything says how its run ended, so its motor is
+/// shut down whatever ends the run. One session per process.
 class Session {
  public:
   /// Shows the move's progress if `show_progress`, the library's lines if `library_lines`.
-  explicit Session(bool show_progress, bool library_lines = true) : console_(show_progress, library_lines) {}
+  explicit Session(bool show_progress, bool library_lines = true);
+  /// Destroys the device, if still held, and restores the signals' dispositions.
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
   Console& console() { return console_; }
-  [[nodiscard]] int Signal() const { return signals_.Received(); }
+  /// The first stop signal received, or 0.
+  [[nodiscard]] int Signal() const;
 
   /// Builds the device, a `kind` ("lifter") described in `file`, from `args`;
   /// `released` is printed once it has been destroyed. Null when it cannot be
@@ -59,8 +70,10 @@ class Session {
   int Finish(int code, const std::string& out = {}, const std::string& err = {});
 
  private:
-  // Destroyed from the last: the device before the console and the signals.
-  StopSignals signals_;
+  /// Sleeps for `timeout`, or less if a signal arrives; returns how many
+  /// arrived since the last call.
+  int Sleep(std::chrono::milliseconds timeout) const;
+
   Console console_;
   std::unique_ptr<VornIoInterface> device_;
   std::string released_;
