@@ -132,19 +132,12 @@ int RunCheck(const std::vector<std::string>& paths, const Selector& selector, bo
 
 std::string Escaped(std::string_view text) {
   std::string escaped;
-  escaped.reserve(text.size());
   for (const char c : text) {
-    if (c == '\n') {
-      escaped += "\\n";
-    } else if (c == '\t') {
-      escaped += "\\t";
-    } else if (c == '\r') {
-      escaped += "\\r";
-    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-      escaped += fmt::format("\\x{:02x}", static_cast<unsigned char>(c));
-    } else {
-      escaped += c;
-    }
+    const auto byte = static_cast<unsigned char>(c);
+    const char* named = c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : nullptr;
+    escaped += named != nullptr              ? std::string(named)
+               : byte < 0x20 || byte == 0x7f ? fmt::format("\\x{:02x}", byte)
+                                             : std::string(1, c);
   }
   return escaped;
 }

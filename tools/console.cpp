@@ -1,15 +1,12 @@
-#include "tools/console.h"
-
+// The output of a session: every line of a move command, bounded.
 #include <sys/ioctl.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
-#include <fmt/format.h>
+#include "tools/session.h"
 
 namespace vorn_io::tool {
 namespace {
@@ -17,6 +14,11 @@ namespace {
 constexpr const char* kWipeLine = "\r\033[K";
 constexpr int kBarWidth = 30;
 constexpr long kPollsPerLine = 100;
+
+int Width() {
+  winsize size{};
+  return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 2 ? size.ws_col : 80;
+}
 
 /// "lifter [#######.............]  35%" in at most `columns`: the bar gives
 /// up cells before the percentage is cut off.
@@ -30,47 +32,34 @@ std::string LifterBar(double fraction, int columns) {
 
 }  // namespace
 
-Console::Console(bool show_progress, bool library_lines)
-    : show_progress_(show_progress), library_lines_(library_lines) {
-  const char* term = std::getenv("TERM");  // NOLINT(concurrency-mt-unsafe)
-  bar_ = show_progress && isatty(STDOUT_FILENO) != 0 && (term == nullptr || std::string(term) != "dumb");
-}
-
-bool Console::Pump() {
+bool Session::Pump() {
   std::string text;
   long lines = 0;
-  while (listener_.Next(line_)) {
-    if (library_lines_) {
-      text.append(line_.text).push_back('\n');
-      ++lines;
-    }
+  for (; listener_.Next(line_); ++lines) {
+    text.append(line_.text).push_back('\n');
   }
-  if (lines > 0) {
-    Emit(std::move(text), lines, false);
+  if (!library_lines_ || lines == 0) {
+    return false;
   }
-  return lines > 0;
+  Emit(std::move(text), lines, false);
+  return true;
 }
 
-bool Console::Print(const std::string& text, bool wait) {
+bool Session::Print(const std::string& text, bool wait) {
   Pump();
   return Emit(text, static_cast<long>(std::count(text.begin(), text.end(), '\n')), wait);
 }
 
-void Console::Warn(const std::string& text) {
-  ClearStatus();
+void Session::Warn(const std::string& text) {
+  Status({});
   Write(err_, text, true);
 }
 
-bool Console::Emit(std::string text, long lines, bool wait) {
-  if (dropped_ > 0) {
-    text.insert(0, fmt::format("vorn-io: {} lines dropped: standard output did not take them in time\n", dropped_));
-  }
-  if (status_drawn_) {
-    text.insert(0, kWipeLine);
-  }
-  if (!status_.empty()) {
-    text += kWipeLine + status_;
-  }
+bool Session::Emit(std::string text, long lines, bool wait) {
+  const std::string lost =
+      dropped_ > 0 ? fmt::format("vorn-io: {} lines dropped: standard output did not take them in time\n", dropped_)
+                   : "";
+  text = (status_drawn_ ? kWipeLine : "") + lost + text + (status_.empty() ? "" : kWipeLine + status_);
   // After a loss only the tool's own lines wait, until standard output takes text again.
   if (!Write(out_, text, wait || dropped_ == 0)) {
     dropped_ += lines;
@@ -81,43 +70,35 @@ bool Console::Emit(std::string text, long lines, bool wait) {
   return true;
 }
 
-bool Console::Write(quorvane::detail::BoundedOutput& output, const std::string& text, bool wait) {
+bool Session::Write(quorvane::detail::BoundedOutput& output, const std::string& text, bool wait) {
   quorvane::detail::StallBudget budget(std::chrono::milliseconds(quorvane::Logger::kStallBoundMs));
   errno = 0;
   if (output.Write(text.data(), text.size(), budget, wait) == quorvane::detail::Offer::kWritten) {
     return true;
   }
-  if (&output == &out_) {
-    const bool stalled = errno == 0 || errno == EAGAIN || errno == EWOULDBLOCK;
-    failure_ = stalled ? "it did not take the text in time" : std::strerror(errno);  // NOLINT(concurrency-mt-unsafe)
-  }
+  const bool stalled = errno == 0 || errno == EAGAIN || errno == EWOULDBLOCK;
+  failure_ = &output != &out_ ? failure_
+             : stalled        ? "it did not take the text in time"
+                              : std::strerror(errno);  // NOLINT
   return false;
 }
 
-int Console::Width() const {
-  winsize size{};
-  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col < 2) {
-    return 80;
-  }
-  return size.ws_col;
-}
-
-void Console::Status(const std::string& line) {
+void Session::Status(const std::string& line) {
   // Drawn wider than the terminal, the line would wrap and "\r" could not wipe it.
   const std::string shown = line.substr(0, static_cast<std::size_t>(std::max(Width() - 1, 0)));
-  if (!bar_ || shown == status_) {
+  if (shown == status_) {
     Pump();
     return;
   }
   status_ = shown;
   // Drawn below the lines that came meanwhile; a status line the terminal did
   // not take is simply not on the screen.
-  if (!Pump() && (status_drawn_ || !status_.empty())) {
+  if (!Pump()) {
     status_drawn_ = Write(out_, kWipeLine + status_, dropped_ == 0) && !status_.empty();
   }
 }
 
-void Console::Progress(const std::string& bar, const std::string& line) {
+void Session::Progress(const std::string& bar, const std::string& line) {
   if (show_progress_ && bar_) {
     Status(bar);
   } else if (show_progress_ && !line.empty()) {
@@ -127,7 +108,7 @@ void Console::Progress(const std::string& bar, const std::string& line) {
   }
 }
 
-void Console::Ramp(double fraction, double seconds_left) {
+void Session::Ramp(double fraction, double seconds_left) {
   // The estimate comes from the ramp's length; the move itself ends when the
   // lifter says so, so the display stops short of 100% until then.
   const double shown = std::clamp(fraction, 0.0, 0.99);
@@ -139,15 +120,15 @@ void Console::Ramp(double fraction, double seconds_left) {
            due ? fmt::format("vorn-io: progress {:3d}%, {}\n", tenths * 10, left) : std::string());
 }
 
-void Console::Settling(long polls, double seconds) {
+void Session::Settling(long polls, double seconds) {
   const bool due = polls >= printed_polls_ + kPollsPerLine;
   printed_polls_ = due ? polls - polls % kPollsPerLine : printed_polls_;
   Progress(fmt::format("gripper settling {}  {} polls, {:.1f} s", "|/-\\"[(polls / 10) % 4], polls, seconds),
            due ? fmt::format("vorn-io: settling, {} polls, {:.1f} s\n", printed_polls_, seconds) : std::string());
 }
 
-void Console::RampDone() {
-  ClearStatus();
+void Session::RampDone() {
+  Status({});
   if (show_progress_) {
     Print(bar_ ? LifterBar(1.0, Width() - 1) + "\n" : "vorn-io: progress 100%\n", false);
   }

@@ -4,8 +4,8 @@
 
 // What `vorn-io` tells its caller (a shell script, a CI job) through its exit
 // status; scripts rely on the numbers. The table is the one place that says
-// what each code means: --help prints it and the enum takes its numbers from
-// it (README.md documents the same).
+// what each code means: --help prints it, the enum takes its numbers from it,
+// and a test holds README.md's table to it.
 namespace vorn_io::tool {
 
 struct ExitCodeMeaning {
@@ -41,8 +41,7 @@ inline constexpr const char* kSignalExitCodes =
     "  148 SIGTSTP (Ctrl-Z): stopped by that signal (128 + its number); the device was shut down first.\n"
     "       A signal ignored when the tool started (nohup) stays ignored.\n";
 
-/// The exit code after the stop signal `number`, as a shell reports a process
-/// that signal ended.
+/// The exit code after the stop signal `number`, as a shell reports a process that signal ended.
 constexpr int ExitCodeOfSignal(int number) { return 128 + number; }
 
 static_assert(SIGHUP == 1 && SIGINT == 2 && SIGQUIT == 3 && SIGUSR1 == 10 && SIGUSR2 == 12 && SIGTERM == 15 &&

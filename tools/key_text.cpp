@@ -1,13 +1,11 @@
-#include "tools/commands.h"
-
 #include <fmt/format.h>
 
+#include "tools/commands.h"
 #include "vorn_io/config_keys.h"
 
 namespace vorn_io::tool {
 namespace {
 
-using keys::Absent;
 using keys::ConfigKey;
 using keys::Type;
 
@@ -21,19 +19,20 @@ std::string ValueText(Type type, double value) {
       return std::to_string(static_cast<unsigned>(value));
     case Type::kFloat:
       return fmt::format("{}", static_cast<float>(value));
-    case Type::kDouble:
-      return fmt::format("{}", value);
     case Type::kBool:
       return value != 0.0 ? "true" : "false";
     case Type::kString:
       return "empty";
+    default:
+      return fmt::format("{}", value);
   }
-  return {};
 }
 
-// Indexed by `keys::Type`.
+// Indexed by `keys::Type`, and by `keys::Absent` but its default.
 constexpr const char* kTypeNames[] = {"int", "unsigned int", "float", "double", "bool", "string"};
 static_assert(std::size(kTypeNames) == static_cast<std::size_t>(Type::kString) + 1, "a name for every type");
+constexpr const char* kAbsentTexts[] = {"", "error: the load stops", "error line, no motor"};
+static_assert(std::size(kAbsentTexts) == static_cast<std::size_t>(keys::Absent::kNoMotor) + 1, "every absence");
 
 struct Table {
   const char* title;
@@ -53,18 +52,6 @@ const Table kTables[] = {
      std::begin(keys::gripper::kAll), std::end(keys::gripper::kAll)},
 };
 
-std::string AbsentText(const ConfigKey& key) {
-  switch (key.when_absent) {
-    case Absent::kDefault:
-      return ValueText(key.type, key.absent_value);
-    case Absent::kError:
-      return "error: the load stops";
-    case Absent::kNoMotor:
-      return "error line, no motor";
-  }
-  return {};
-}
-
 }  // namespace
 
 std::string KeysText(bool markdown) {
@@ -72,21 +59,22 @@ std::string KeysText(bool markdown) {
   const char* row = markdown ? "| {} | {} | {} | {} | {} | {} |\n" : "  {:<12} {:<13} {:<22} {:<27} {:<8} {}\n";
   std::string text;
   for (const Table& table : kTables) {
-    if (markdown) {
-      text += fmt::format("### {} keys\n\nRead by {}.\n\n", table.title, table.reader);
-      text += "| Key | Type | When absent | When unreadable | Vendor | Meaning |\n|---|---|---|---|---|---|\n";
-    } else {
-      text += fmt::format("{} keys (read by {}):\n", table.title, table.reader);
-      text += fmt::format(fmt::runtime(row), "key", "type", "when absent", "when unreadable", "vendor", "meaning");
-    }
+    text +=
+        markdown
+            ? fmt::format("### {} keys\n\nRead by {}.\n\n", table.title, table.reader) +
+                  "| Key | Type | When absent | When unreadable | Vendor | Meaning |\n|---|---|---|---|---|---|\n"
+            : fmt::format("{} keys (read by {}):\n", table.title, table.reader) +
+                  fmt::format(fmt::runtime(row), "key", "type", "when absent", "when unreadable", "vendor", "meaning");
     for (auto entry = table.begin; entry != table.end; ++entry) {
       const ConfigKey& key = **entry;
       std::string meaning = key.meaning;
       for (std::size_t at = 0; markdown && (at = meaning.find('|', at)) != std::string::npos; at += 2) {
         meaning.insert(at, "\\");  // a bar would end the cell
       }
+      const auto absent = static_cast<std::size_t>(key.when_absent);
       text += fmt::format(fmt::runtime(row), markdown ? fmt::format("`{}`", key.name) : key.name,
-                          kTypeNames[static_cast<int>(key.type)], AbsentText(key),
+                          kTypeNames[static_cast<int>(key.type)],
+                          absent == 0 ? ValueText(key.type, key.absent_value) : kAbsentTexts[absent],
                           key.has_fallback ? ValueText(key.type, key.fallback) : "error (yaml-cpp exception)",
                           *key.vendor == '\0' ? "any" : key.vendor, meaning);
     }

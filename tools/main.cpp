@@ -55,10 +55,9 @@ struct Options {
   std::string log_level;
 };
 
-/// The options `command` shares with others: FILE, --node, --as (`kinds`) and --motor.
-void AddDescription(CLI::App& command, Options& options, const std::string& file_help,
-                    const std::vector<std::string>& kinds, const std::string& as_help, bool motor) {
-  command.add_option("FILE", options.move.file, file_help)->required();
+/// The options that select a description: --node, --as (`kinds`) and --motor.
+void AddSelector(CLI::App& command, Options& options, const std::vector<std::string>& kinds, const std::string& as_help,
+                 bool motor) {
   command.add_option("--node", options.move.selector.node_path,
                      "use the map under this key (a/b for nested keys) instead of the root");
   command.add_option("--as", options.as, as_help)->check(CLI::IsMember(kinds));
@@ -114,26 +113,28 @@ int Main(int argc, char** argv) {
   CLI::App* version =
       app.add_subcommand("version", "print the library's version line and the motor-driver library loaded");
   CLI::App* lifter = app.add_subcommand("lifter", "build a lifter from a description, move it and wait for the move");
-  AddDescription(*lifter, options, "lifter description (YAML map with the lifter's and its motor's keys)", {"lifter"},
-                 "build a lifter even if the file's keys look like another kind of device", false);
+  lifter->add_option("FILE", options.move.file, "lifter description (YAML map with the lifter's and its motor's keys)")
+      ->required();
+  AddSelector(*lifter, options, {"lifter"}, "build a lifter even if the file's keys look like another kind of device",
+              false);
   AddMove(*lifter, options, "the state to move to", "default: 1.5 times the move's length plus 5 s");
   lifter->get_option("--to")->required();
   lifter->add_option("--initial", options.move.initial, "declare the state the lifter starts in (default 0)")
       ->check(CLI::IsMember({0, 1}));
   CLI::App* gripper =
       app.add_subcommand("gripper", "build a servo gripper, command it and wait until its motion has settled");
-  AddDescription(*gripper, options, "gripper file (root key \"gripper\") or motor file (sections feetechmotorN)",
-                 {"gripper"}, "build a gripper even if the file's keys look like another kind of device", true);
+  gripper
+      ->add_option("FILE", options.move.file,
+                   "gripper file (root key \"gripper\") or motor file (sections feetechmotorN)")
+      ->required();
+  AddSelector(*gripper, options, {"gripper"},
+              "build a gripper even if the file's keys look like another kind of device", true);
   AddMove(*gripper, options, "0 opens, 1 closes; without it, waits for the start-up move", "default: 90 s");
   CLI::App* check = app.add_subcommand(
       "check", "explain descriptions key by key without creating a motor; exit 1 if anything is flagged");
   check->add_option("FILE", options.files, "lifter, gripper or motor files (-: standard input)")->required();
   check->add_flag("--json", options.json, "print one JSON document instead of lines");
-  check->add_option("--node", options.move.selector.node_path,
-                    "use the map under this key (a/b for nested keys) instead of the root");
-  check->add_option("--motor", options.move.selector.motor, "use section feetechmotorN of a motor file");
-  check->add_option("--as", options.as, "the device the file describes (default: detected)")
-      ->check(CLI::IsMember({"lifter", "gripper"}));
+  AddSelector(*check, options, {"lifter", "gripper"}, "the device the file describes (default: detected)", true);
   CLI::App* keys = app.add_subcommand("keys", "print every configuration key with its type, default and fallback");
   keys->add_flag("--markdown", options.markdown, "as the Markdown tables of README.md");
 
@@ -177,7 +178,11 @@ int Main(int argc, char** argv) {
     sigaddset(&ttou, SIGTTOU);
     pthread_sigmask(SIG_BLOCK, &ttou, nullptr);
     if (version->parsed()) {
-      fmt::print("{}\n{}\n", get_version_str(), DescribeMotorDriver(LoadedMotorDriver()));
+      const MotorDriver driver = LoadedMotorDriver();
+      fmt::print("{}\nmotor-driver library: {}\n", get_version_str(),
+                 driver.path.empty() ? fmt::format("no {} loaded", kMotorDriverSoname)
+                 : driver.simulated  ? driver.path + " (the simulation: no hardware moves)"
+                                     : driver.path + " (not the simulation)");
     } else if (keys->parsed()) {
       fmt::print("{}", KeysText(options.markdown));
     }

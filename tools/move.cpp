@@ -2,6 +2,7 @@
 // it to the end of its move, shut it down and say how the move went.
 #include <chrono>
 #include <string>
+#include <tuple>
 
 #include <fmt/format.h>
 
@@ -25,52 +26,44 @@ constexpr std::chrono::milliseconds kGripperPollPeriod{5};
 // A full stroke of the real servo at the gripper's fixed speed takes about a minute.
 constexpr double kGripperTimeoutSeconds = 90.0;
 
-/// Prints each flagged key of `account` as a note on standard error, so a
-/// person running a move learns what `vorn-io check` would tell them.
-void PrintNotes(const std::string& file, const DescriptionAccount& account) {
-  if (account.FlaggedCount() == 0) {
-    return;
-  }
+/// Whether a device can be built from `account`. If not, says why on standard
+/// error; else prints each flagged key as a note there, so a person running a
+/// move learns what `vorn-io check` would tell them.
+bool Usable(const std::string& file, const DescriptionAccount& account) {
+  const bool usable = !account.HasError();
   for (const KeyAccount& key : account.keys) {
-    if (key.Flagged()) {
-      Warn("note: {}: {}: {}", file, Escaped(key.key), Escaped(key.detail));
+    if (usable ? key.Flagged() : key.origin == KeyOrigin::kError) {
+      Warn("{}{}: {}: {}", usable ? "note: " : "", file, Escaped(key.key), Escaped(key.detail));
     }
   }
-  Warn("note: `vorn-io check {}` explains every key", file == FileName("-") ? "-" : file);
-}
-
-/// Prints the keys the device cannot be built from; returns the exit code for them.
-int ReportErrors(const std::string& file, const DescriptionAccount& account) {
-  for (const KeyAccount& key : account.keys) {
-    if (key.origin == KeyOrigin::kError) {
-      Warn("{}: {}: {}", file, Escaped(key.key), Escaped(key.detail));
-    }
+  if (!usable) {
+    Warn("{}: the device cannot be built from this description", file);
+  } else if (account.FlaggedCount() > 0) {
+    Warn("note: `vorn-io check {}` explains every key", file == FileName("-") ? "-" : file);
   }
-  Warn("{}: the device cannot be built from this description", file);
-  return kBadConfig;
+  return usable;
 }
 
-/// Says how a lifter's move that has ended went, in `out` and `err`; returns its exit code.
-int ReportEnd(const UpdownLifter::MoveOutcome& outcome, int to, int status, double elapsed, std::string& out,
-              std::string& err) {
+/// How a lifter's move that has ended went: its exit code, and what to say
+/// on standard output and on standard error.
+std::tuple<int, std::string, std::string> ReportEnd(const UpdownLifter::MoveOutcome& outcome, int to, int status,
+                                                    double elapsed) {
   if (outcome.abandoned) {
-    err = fmt::format(
-        "vorn-io: the move to {} was abandoned after {:.1f} s on a failing motor ({} failed calls); the lifter stopped "
-        "between its states\n",
-        to, elapsed, outcome.failedCalls);
-    return kAbandoned;
+    return {kAbandoned, "",
+            fmt::format("vorn-io: the move to {} was abandoned after {:.1f} s on a failing motor ({} failed calls); "
+                        "the lifter stopped between its states\n",
+                        to, elapsed, outcome.failedCalls)};
   }
-  out = fmt::format("vorn-io: lifter in state {} after {:.1f} s\n", status, elapsed);
-  if (outcome.failedCalls > 0) {
-    err = fmt::format("vorn-io: {} motor calls failed during the move\n", outcome.failedCalls);
+  std::string err = outcome.failedCalls == 0
+                        ? ""
+                        : fmt::format("vorn-io: {} motor calls failed during the move\n", outcome.failedCalls);
+  if (outcome.heldTicks > 0) {
+    err += fmt::format(
+        "vorn-io: the torque hold stopped the motor on {} ticks (an obstacle?); it may not have covered the travel\n",
+        outcome.heldTicks);
   }
-  if (outcome.heldTicks == 0) {
-    return kDone;
-  }
-  err += fmt::format(
-      "vorn-io: the torque hold stopped the motor on {} ticks (an obstacle?); it may not have covered the travel\n",
-      outcome.heldTicks);
-  return kHeld;
+  return {outcome.heldTicks > 0 ? kHeld : kDone,
+          fmt::format("vorn-io: lifter in state {} after {:.1f} s\n", status, elapsed), err};
 }
 
 }  // namespace
@@ -79,13 +72,12 @@ int RunLifter(const MoveRequest& request) {
   const DescriptionFile file = LoadDescription(request.file);
   const Selection target = Select(file, request.selector, Device::kLifter);
   const LifterReading reading = ReadLifterDescription(target.node);
-  if (reading.account.HasError()) {
-    return ReportErrors(file.name, reading.account);
+  if (!Usable(file.name, Noted(file, reading.account))) {
+    return kBadConfig;
   }
-  PrintNotes(file.name, Noted(file, reading.account));
 
   Session session(request.show_progress, request.library_lines);
-  session.console().Say(fmt::format("vorn-io: {} from {} ({})\n", LifterDevice(reading), file.name, target.where));
+  session.Say(fmt::format("vorn-io: {} from {} ({})\n", LifterDevice(reading), file.name, target.where));
   // The reading has reported every key the lifter cannot be built from; what
   // is left is the motor's own refusal.
   UpdownLifter* lifter = session.Build<UpdownLifter>(
@@ -112,7 +104,7 @@ int RunLifter(const MoveRequest& request) {
     // the lifter tells its own ticks, which a stopped process does not lose.
     const double done = expected > 0 ? elapsed / expected : 0.0;
     if (status == -1) {
-      session.console().Ramp(done, (1.0 - done) * expected);
+      session.Ramp(done, (1.0 - done) * expected);
     }
     return status != -1;
   });
@@ -120,10 +112,8 @@ int RunLifter(const MoveRequest& request) {
     return session.Finish(
         kTimedOut, {}, fmt::format("vorn-io: timed out after {:.1f} s, the move to {} has not ended\n", timeout, to));
   }
-  session.console().RampDone();
-  std::string out;
-  std::string err;
-  const int code = ReportEnd(lifter->lastMove(), to, status, *took, out, err);
+  session.RampDone();
+  const auto [code, out, err] = ReportEnd(lifter->lastMove(), to, status, *took);
   return session.Finish(code, out, err);
 }
 
@@ -135,17 +125,16 @@ int RunGripper(const MoveRequest& request) {
                                   fmt::join(gripper_file.motors, ", ")));
   }
   const GripperPart& part = gripper_file.parts.front();
-  // The gripper's loader would log the error and build a motor from whatever
-  // it had read by then; no motor is driven from a description it rejects.
-  if (part.reading.account.HasError()) {
-    return ReportErrors(file.name, part.reading.account);
-  }
   DescriptionAccount noted = Noted(file, gripper_file.root);
   noted.keys.insert(noted.keys.end(), part.reading.account.keys.begin(), part.reading.account.keys.end());
-  PrintNotes(file.name, noted);
+  // The gripper's loader would log the error and build a motor from whatever
+  // it had read by then; no motor is driven from a description it rejects.
+  if (!Usable(file.name, noted)) {
+    return kBadConfig;
+  }
 
   Session session(request.show_progress, request.library_lines);
-  session.console().Say(fmt::format("vorn-io: gripper from {} ({})\n", file.name, part.where));
+  session.Say(fmt::format("vorn-io: gripper from {} ({})\n", file.name, part.where));
   // Built from the parameter map already read, whatever the layout: the
   // gripper's file loaders would read the path a second time, and a FIFO or
   // a process substitution has nothing left to give then.
@@ -166,7 +155,7 @@ int RunGripper(const MoveRequest& request) {
     gripper->getIoStatus(status);
     ++polls;
     if (status != 1) {
-      session.console().Settling(polls, elapsed);
+      session.Settling(polls, elapsed);
     }
     return status == 1;
   });

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -20,13 +21,13 @@ namespace {
 
 // A closed terminal or SSH session (SIGHUP) is the common way a tool on a
 // robot is stopped; each of these would otherwise end or stop the process
-// with the motor enabled.
-constexpr std::array<int, 7> kStopSignals{SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGTERM, SIGTSTP};
+// with the motor enabled. SIGPIPE, last, is ignored: output piped into `head`
+// must not kill the process before the device is shut down.
+constexpr std::array<int, 8> kTakenOver{SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGTERM, SIGTSTP, SIGPIPE};
 
 std::atomic<int> g_received{0};
 int g_pipe[2] = {-1, -1};
-// What each stop signal, and SIGPIPE last, did before the session took it over.
-std::array<struct sigaction, kStopSignals.size() + 1> g_previous{};
+std::array<struct sigaction, kTakenOver.size()> g_previous{};  // what each did before
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
 extern "C" void OnStopSignal(int number) {
@@ -40,34 +41,31 @@ extern "C" void OnStopSignal(int number) {
 
 }  // namespace
 
-Session::Session(bool show_progress, bool library_lines) : console_(show_progress, library_lines) {
+Session::Session(bool show_progress, bool library_lines)
+    : show_progress_(show_progress), library_lines_(library_lines) {
+  const char* term = std::getenv("TERM");  // NOLINT(concurrency-mt-unsafe)
+  bar_ = show_progress && isatty(STDOUT_FILENO) != 0 && (term == nullptr || std::string(term) != "dumb");
   if (pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     throw std::runtime_error("cannot create the signal pipe");
   }
   g_received.store(0);
   struct sigaction action {};
-  action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;  // the library's blocking calls go on; the loop's poll() returns early
-  for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
-    if (sigaction(kStopSignals[i], nullptr, &g_previous[i]) != 0 || (g_previous[i].sa_flags & SA_SIGINFO) != 0 ||
+  for (std::size_t i = 0; i < kTakenOver.size(); ++i) {
+    action.sa_handler = kTakenOver[i] == SIGPIPE ? SIG_IGN : OnStopSignal;
+    if (sigaction(kTakenOver[i], nullptr, &g_previous[i]) != 0 || (g_previous[i].sa_flags & SA_SIGINFO) != 0 ||
         g_previous[i].sa_handler != SIG_IGN) {
-      sigaction(kStopSignals[i], &action, nullptr);
+      sigaction(kTakenOver[i], &action, nullptr);
     }
   }
-  // Output piped into `head` must not kill the process before the device is
-  // shut down: a closed pipe then fails the write instead.
-  action.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &action, &g_previous.back());
 }
 
 Session::~Session() {
   device_.reset();
-  // An ignored signal's previous disposition is the one it still has.
-  for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
-    sigaction(kStopSignals[i], &g_previous[i], nullptr);
+  for (std::size_t i = 0; i < kTakenOver.size(); ++i) {
+    sigaction(kTakenOver[i], &g_previous[i], nullptr);
   }
-  sigaction(SIGPIPE, &g_previous.back(), nullptr);
   close(g_pipe[0]);
   close(g_pipe[1]);
 }
@@ -89,7 +87,7 @@ std::optional<double> Session::Await(std::chrono::milliseconds period, double ti
   const auto elapsed = [start] { return std::chrono::duration<double>(Clock::now() - start).count(); };
   while (Signal() == 0 && elapsed() < timeout_seconds) {
     if (poll(elapsed())) {
-      console_.Pump();
+      Pump();
       return elapsed();
     }
     Sleep(period);
@@ -98,12 +96,13 @@ std::optional<double> Session::Await(std::chrono::milliseconds period, double ti
 }
 
 int Session::Finish(int code, const std::string& out, const std::string& err) {
-  console_.ClearStatus();
+  Status({});
   const int signal = Signal();
-  std::string said =
-      signal != 0 ? fmt::format("vorn-io: SIG{} received, shutting the device down\n", sigabbrev_np(signal)) : "";
+  if (signal != 0) {
+    Say(fmt::format("vorn-io: SIG{} received, shutting the device down\n", sigabbrev_np(signal)));
+  }
+  std::string result = signal != 0 ? "" : out;
   if (device_) {
-    console_.Say(said);
     Sleep(std::chrono::milliseconds(0));  // the signals that ended the run
     // Destroyed in a thread of its own, so that the loop here answers the
     // signals that arrive meanwhile: they cannot make it go faster, and the
@@ -115,22 +114,22 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
     });
     while (!gone) {
       if (Sleep(std::chrono::milliseconds(10)) > 0) {
-        console_.Warn(
+        Warn(
             "vorn-io: still shutting the device down (parking and disabling the motor); the tool exits when it is "
             "done\n");
       }
-      console_.Pump();
+      Pump();
     }
     shutdown.join();
-    said = "vorn-io: " + released_ + "\n";
+    result = "vorn-io: " + released_ + "\n" + result;
   }
-  const bool written = console_.Say(said + (signal != 0 ? "" : out));
+  const bool written = Say(result);
   if (signal != 0) {
     return ExitCodeOfSignal(signal);
   }
-  console_.Warn(err);
+  Warn(err);
   if (!written) {
-    console_.Warn("vorn-io: cannot write to standard output: " + console_.Failure() + "\n");
+    Warn("vorn-io: cannot write to standard output: " + failure_ + "\n");
     return kOutputFailed;
   }
   return code;
