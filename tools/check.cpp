@@ -1,8 +1,6 @@
 // `vorn-io check`, and how a reader's account reads in words.
 #include <algorithm>
-#include <cstdio>
 
-#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "tools/commands.h"
@@ -18,7 +16,7 @@ using json = nlohmann::ordered_json;
 constexpr const char* kResults[] = {"clean", "flagged", "error"};
 static_assert(kDone == 0 && kRefused == 1 && kBadConfig == 2, "a check's results are its exit codes");
 
-/// One file's check: its lines printed as they come, or its JSON entry.
+/// One file's check: its lines printed as they come, or its JSON entry built.
 struct FileCheck {
   bool as_json;
   std::string name;
@@ -27,7 +25,6 @@ struct FileCheck {
   std::size_t flagged = 0;
   int result = kDone;
 
-  /// Takes one description of the file, a lifter's with its `lifter` reading.
   void Describe(const std::string& kind, const std::string& where, const std::string& device,
                 const DescriptionAccount& account, const LifterReading* lifter = nullptr) {
     const int verdict = account.HasError() ? kBadConfig : account.FlaggedCount() > 0 ? kRefused : kDone;
@@ -68,7 +65,6 @@ struct FileCheck {
   }
 };
 
-/// Checks the file at `path`: prints its lines, or returns its JSON entry.
 json CheckFile(const std::string& path, const Selector& selector, bool json_output, int& worst) {
   FileCheck check{json_output, FileName(path)};
   try {
@@ -92,24 +88,19 @@ json CheckFile(const std::string& path, const Selector& selector, bool json_outp
     if (std::ferror(stdout) != 0) {
       throw;  // standard output failed, not the file
     }
-    const bool named = dynamic_cast<const ConfigError*>(&error) != nullptr;
-    check.entry["error"] = named ? error.what() : check.name + ": " + WhatFailed(error);
-    Warn("{}", check.entry["error"].get<std::string>());
+    check.entry["error"] = Failure(error, check.name);
+    Warn("{}", Failure(error, check.name));
     check.result = kBadConfig;
   }
   worst = std::max(worst, check.result);
   if (json_output) {
     check.entry["descriptions"] = std::move(check.descriptions);
     check.entry["result"] = kResults[check.result];
-  } else if (check.result == kBadConfig) {
-    // A file that could not be read has said so on standard error already.
-    if (!check.entry.contains("error")) {
-      fmt::print("{}: the device cannot be built from this description\n", check.name);
-    }
-  } else if (check.flagged > 0) {
-    fmt::print("{}: {} flagged (marked !)\n", check.name, check.flagged);
-  } else {
-    fmt::print("{}: clean\n", check.name);
+  } else if (!check.entry.contains("error")) {  // which standard error has told already
+    fmt::print("{}: {}\n", check.name,
+               check.result == kBadConfig ? "the device cannot be built from this description"
+               : check.flagged > 0        ? fmt::format("{} flagged (marked !)", check.flagged)
+                                          : "clean");
   }
   return check.entry;
 }

@@ -30,14 +30,16 @@ void Warn(fmt::format_string<Args...> format, Args&&... args) {
   std::fputs(("vorn-io: " + fmt::format(format, std::forward<Args>(args)...) + "\n").c_str(), stderr);
 }
 
-inline std::string WhatFailed(const std::exception& error) {
-  return dynamic_cast<const std::bad_alloc*>(&error) != nullptr ? "out of memory" : error.what();
+/// What went wrong with `file`: a `ConfigError` names its file itself; `std::bad_alloc` is out of memory.
+inline std::string Failure(const std::exception& error, const std::string& file) {
+  const bool named = dynamic_cast<const ConfigError*>(&error) != nullptr;
+  return named
+             ? error.what()
+             : file + ": " + (dynamic_cast<const std::bad_alloc*>(&error) != nullptr ? "out of memory" : error.what());
 }
 
-/// How messages name the file at `path`: "<stdin>" for "-".
 inline std::string FileName(const std::string& path) { return path == "-" ? std::string("<stdin>") : path; }
 
-/// A description file as it was read once.
 struct DescriptionFile {
   std::string name;
   YAML::Node root;              ///< its first YAML document
@@ -54,7 +56,6 @@ DescriptionAccount Noted(const DescriptionFile& file, DescriptionAccount account
 
 enum class Device { kLifter, kGripper };
 
-/// What the command line says about the description.
 struct Selector {
   std::optional<std::string> node_path;  ///< "a/b" selects root["a"]["b"]
   std::optional<unsigned> motor;         ///< section feetechmotorN of a motor file
@@ -87,21 +88,17 @@ struct MoveRequest {
   bool library_lines = true;  ///< the library's lines on standard output (SPDLOG_STDOUT)
 };
 
-/// The move commands: build the device, command it, wait for the end of its
-/// move or motion, shut it down and say how it went. Return the exit code.
+/// The move commands; they return the exit code.
 int RunLifter(const MoveRequest& request);
 int RunGripper(const MoveRequest& request);
 
-/// `vorn-io check`: the readers' account of every description in each file,
-/// as plain lines or one JSON document. Returns the worst exit code of the
-/// files: 0 clean, 1 flagged, 2 an error (also a file that cannot be read).
+/// `vorn-io check`: returns the worst of the files: 0 clean, 1 flagged, 2 an error.
 int RunCheck(const std::vector<std::string>& paths, const Selector& selector, bool json);
 
 /// `vorn-io keys`: the key tables as the Markdown of README.md's reference, or as aligned text.
 std::string KeysText(bool markdown);
 
-/// `vorn-io --sim <command>` and `vorn-io sim -- PROGRAM [ARGS...]`: the
-/// installed launcher preloads the simulation for both; the tool makes sure.
+/// `vorn-io --sim <command>` and `vorn-io sim -- PROGRAM [ARGS...]`.
 struct SimulationOptions {
   bool on_simulation = false;
   CLI::App* command = nullptr;
@@ -114,9 +111,7 @@ std::optional<int> HandleSimulation(const SimulationOptions& options);
 
 /// `text` with its control characters escaped (\n, \t, \r, \xNN), so a value cannot break or fake a line.
 std::string Escaped(std::string_view text);
-/// "lifter with a damiao motor", "lifter without a motor".
 std::string LifterDevice(const LifterReading& reading);
-/// How long a move of the lifter takes, in seconds; 0 when it never ends.
 double MoveSeconds(const LifterReading& reading);
 
 }  // namespace vorn_io::tool

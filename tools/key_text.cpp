@@ -1,5 +1,3 @@
-#include <fmt/format.h>
-
 #include "tools/commands.h"
 #include "vorn_io/config_keys.h"
 

@@ -55,41 +55,45 @@ struct Options {
   std::string log_level;
 };
 
-/// The options that select a description: --node, --as (`kinds`) and --motor.
-void AddSelector(CLI::App& command, Options& options, const std::vector<std::string>& kinds, const std::string& as_help,
-                 bool motor) {
+/// Adds FILE (to `file`), --node, --as (one of `kinds`) and --motor (but for a lifter).
+template <typename File>
+void AddDescription(CLI::App& command, Options& options, File& file, const std::string& file_help,
+                    const std::vector<std::string>& kinds) {
+  command.add_option("FILE", file, file_help)->required();
   command.add_option("--node", options.move.selector.node_path,
                      "use the map under this key (a/b for nested keys) instead of the root");
-  command.add_option("--as", options.as, as_help)->check(CLI::IsMember(kinds));
-  if (motor) {
+  command
+      .add_option("--as", options.as,
+                  kinds.size() > 1
+                      ? "the device the file describes (default: detected)"
+                      : "build a " + kinds[0] + " even if the file's keys look like another kind of device")
+      ->check(CLI::IsMember(kinds));
+  if (kinds[0] != "lifter" || kinds.size() > 1) {
     command.add_option("--motor", options.move.selector.motor, "use section feetechmotorN of a motor file");
   }
 }
 
 void AddMove(CLI::App& command, Options& options, const std::string& to_help, const std::string& timeout_help) {
   command.add_option("--to", options.move.to, to_help)->check(CLI::IsMember({0, 1}));
+  const auto seconds = [](const std::string& text) {
+    double value = 0.0;
+    const bool usable = CLI::detail::lexical_cast(text, value) && std::isfinite(value) && value > 0.0;
+    return usable ? std::string() : "must be a finite number of seconds above 0: " + text;
+  };
   command
       .add_option("--timeout", options.move.timeout_seconds, "give up after this many seconds (" + timeout_help + ")")
-      ->check(CLI::Validator(
-          [](const std::string& text) {
-            double seconds = 0.0;
-            const bool usable = CLI::detail::lexical_cast(text, seconds) && std::isfinite(seconds) && seconds > 0.0;
-            return usable ? std::string() : "must be a finite number of seconds above 0: " + text;
-          },
-          "SECONDS"));
+      ->check(CLI::Validator(seconds, "SECONDS"));
 }
 
 int Main(int argc, char** argv) {
   // A closed standard output or error (`>&- 2>&-`) gets a descriptor that
-  // fails every write, so that no file the tool opens takes its number and
-  // whatever is written there fails as on a closed one.
+  // fails every write, so that no file the tool opens takes its number.
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (fcntl(fd, F_GETFD) < 0) {
       static_cast<void>(open("/", O_RDONLY | O_DIRECTORY));  // NOLINT(android-cloexec-open): it stays
     }
   }
-  // Line by line, so that check's results and its errors keep their order.
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // check's results and errors in their order
 
   Options options;
   CLI::App app{"vorn-io: move, check and explain vorn_io devices (lifters and servo grippers)", "vorn-io"};
@@ -101,8 +105,7 @@ int Main(int argc, char** argv) {
   app.footer(footer + kSignalExitCodes + kEnvironment);
   app.set_version_flag("--version", get_version_str());
   app.set_help_all_flag("--help-all", "print this help and every command's options (as the manual page does)");
-  // The tool's own options may follow the command, as in `vorn-io lifter FILE --to 1 -q`.
-  app.fallthrough();
+  app.fallthrough();  // the tool's own options may follow the command: `vorn-io lifter FILE --to 1 -q`
   app.add_flag("-q,--quiet", options.quiet, "no progress, and only the library's warnings and errors");
   app.add_option("--log-level", options.log_level, "the library's log level for this run (wins over SPDLOG_LEVEL)")
       ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error", "critical", "off"}));
@@ -113,28 +116,22 @@ int Main(int argc, char** argv) {
   CLI::App* version =
       app.add_subcommand("version", "print the library's version line and the motor-driver library loaded");
   CLI::App* lifter = app.add_subcommand("lifter", "build a lifter from a description, move it and wait for the move");
-  lifter->add_option("FILE", options.move.file, "lifter description (YAML map with the lifter's and its motor's keys)")
-      ->required();
-  AddSelector(*lifter, options, {"lifter"}, "build a lifter even if the file's keys look like another kind of device",
-              false);
+  AddDescription(*lifter, options, options.move.file,
+                 "lifter description (YAML map with the lifter's and its motor's keys)", {"lifter"});
   AddMove(*lifter, options, "the state to move to", "default: 1.5 times the move's length plus 5 s");
   lifter->get_option("--to")->required();
   lifter->add_option("--initial", options.move.initial, "declare the state the lifter starts in (default 0)")
       ->check(CLI::IsMember({0, 1}));
   CLI::App* gripper =
       app.add_subcommand("gripper", "build a servo gripper, command it and wait until its motion has settled");
-  gripper
-      ->add_option("FILE", options.move.file,
-                   "gripper file (root key \"gripper\") or motor file (sections feetechmotorN)")
-      ->required();
-  AddSelector(*gripper, options, {"gripper"},
-              "build a gripper even if the file's keys look like another kind of device", true);
+  AddDescription(*gripper, options, options.move.file,
+                 "gripper file (root key \"gripper\") or motor file (sections feetechmotorN)", {"gripper"});
   AddMove(*gripper, options, "0 opens, 1 closes; without it, waits for the start-up move", "default: 90 s");
   CLI::App* check = app.add_subcommand(
       "check", "explain descriptions key by key without creating a motor; exit 1 if anything is flagged");
-  check->add_option("FILE", options.files, "lifter, gripper or motor files (-: standard input)")->required();
+  AddDescription(*check, options, options.files, "lifter, gripper or motor files (-: standard input)",
+                 {"lifter", "gripper"});
   check->add_flag("--json", options.json, "print one JSON document instead of lines");
-  AddSelector(*check, options, {"lifter", "gripper"}, "the device the file describes (default: detected)", true);
   CLI::App* keys = app.add_subcommand("keys", "print every configuration key with its type, default and fallback");
   keys->add_flag("--markdown", options.markdown, "as the Markdown tables of README.md");
 
@@ -154,9 +151,9 @@ int Main(int argc, char** argv) {
     return app.exit(error) == 0 ? CheckedOutput(kDone) : kBadConfig;
   }
   // The library's own console output is off for the run: the move commands
-  // print its lines themselves (below their progress bar), and nothing else
-  // may reach standard output besides a command's results. Configured before
-  // its first line, the logger says nothing about variables left unset.
+  // print its lines themselves, and nothing else may reach standard output
+  // besides a command's results. Configured before its first line, the logger
+  // says nothing about variables left unset.
   quorvane::LogSettings settings{false, std::nullopt, std::nullopt};
   if (!options.log_level.empty() || options.quiet) {
     settings.level = spdlog::level::from_str(options.log_level.empty() ? "warn" : options.log_level);
@@ -197,8 +194,7 @@ int Main(int argc, char** argv) {
       return CheckedOutput(kBadConfig, output->code().value());
     }
     std::fflush(stdout);
-    const bool named = dynamic_cast<const ConfigError*>(&error) != nullptr;
-    Warn("{}", named ? error.what() : FileName(options.move.file) + ": " + WhatFailed(error));
+    Warn("{}", Failure(error, FileName(options.move.file)));
     return kBadConfig;
   }
 }

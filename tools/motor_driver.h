@@ -21,10 +21,8 @@ struct MotorDriver {
   bool simulated = false;
 };
 
-/// The libvorn_motor.so.1 this process has loaded, if any. The loader matches
-/// an object already loaded by its soname, however it was found (NEEDED
-/// through a RUNPATH, the cache, or a preload by path), and RTLD_NOLOAD never
-/// loads one that is not.
+/// The libvorn_motor.so.1 this process has loaded, if any, however the loader
+/// found it (RTLD_NOLOAD matches by soname and never loads one).
 inline MotorDriver LoadedMotorDriver() {
   MotorDriver driver;
   void* handle = dlopen(kMotorDriverSoname, RTLD_LAZY | RTLD_NOLOAD);

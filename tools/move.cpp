@@ -1,10 +1,6 @@
 // `vorn-io lifter` and `vorn-io gripper`: build the device, command it, poll
 // it to the end of its move, shut it down and say how the move went.
-#include <chrono>
-#include <string>
 #include <tuple>
-
-#include <fmt/format.h>
 
 #include "tools/commands.h"
 #include "tools/exit_codes.h"

@@ -21,22 +21,15 @@ namespace vorn_io::tool {
 /// The device is destroyed through `VornIoInterface` before anything says how
 /// its run ended, so its motor is shut down whatever ends the run.
 ///
-/// For its life the session takes over the signals that ask a process to stop
-/// (SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGTERM, and SIGTSTP: Ctrl-Z
-/// must not leave a motor enabled in a stopped process), except those ignored
-/// when the tool started (`nohup`, a script's `cmd &`). Their handler only
-/// records the signal and wakes the loop, writing nothing an output could hold.
-///
-/// The poll loop alone writes every line: the library's (from a listener: its
-/// console output is off for the run), the tool's and the progress. On a
-/// terminal the progress is a status line at the bottom, wiped before other
-/// lines and drawn again below them; elsewhere plain lines (one per tenth of a
-/// ramp, one per hundred gripper polls), never an escape code. Every write, to
-/// either output, goes through the library's bounded writer: text an output (a
-/// stopped terminal, a pipe nobody reads) does not take within the logger's
-/// stall bound is dropped, and once standard output takes text again one line
-/// says how many lines were lost. So a stalled output holds neither the answer
-/// to a stop signal, nor the shutdown, nor the library's ticks.
+/// The signals that ask a process to stop (SIGTSTP too: Ctrl-Z must not leave
+/// a motor enabled in a stopped process) are taken over, but those ignored
+/// when the tool started (`nohup`); their handler writes nothing. The loop
+/// alone writes every line (the library's, from a listener; the tool's; the
+/// progress: a status line on a terminal, plain lines elsewhere), each through
+/// the library's bounded writer: text an output does not take within the
+/// logger's stall bound is dropped, and counted in a line once standard output
+/// takes text again. So a stalled output holds neither the answer to a stop
+/// signal, nor the shutdown, nor the library's ticks.
 class Session {
  public:
   Session(bool show_progress, bool library_lines);
@@ -44,12 +37,11 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  /// The first stop signal received, or 0.
-  [[nodiscard]] int Signal() const;
+  [[nodiscard]] int Signal() const;  ///< the first stop signal received, or 0
 
   /// Builds the device, a `kind` ("lifter") described in `file`, from `args`;
-  /// `released` is printed once it has been destroyed. Null when it cannot be
-  /// built, which standard error is told.
+  /// `released` is said once it has been destroyed. Null, said on standard
+  /// error, when it cannot be built.
   template <typename T, typename... Args>
   T* Build(const std::string& file, const char* kind, std::string released, Args&&... args) {
     try {
@@ -66,45 +58,37 @@ class Session {
   }
 
   /// Calls `poll` with the seconds since this call every `period` until it
-  /// returns true; returns those seconds then. Nothing when a stop signal
-  /// arrives first, or `timeout_seconds` pass.
+  /// returns true, and returns those seconds; nothing on a stop signal or
+  /// once `timeout_seconds` have passed.
   std::optional<double> Await(std::chrono::milliseconds period, double timeout_seconds,
                               const std::function<bool(double)>& poll);
 
-  /// Destroys the device, then writes `out` on standard output and `err` on
-  /// standard error (unless a stop signal ended the run). Returns `code`, the
-  /// exit code of a stop signal that arrived before, or kOutputFailed when
-  /// what was to go to standard output did not.
+  /// Destroys the device, then says `out` on standard output and `err` on
+  /// standard error (unless a stop signal ended the run). Returns `code`, a
+  /// stop signal's exit code, or kOutputFailed when `out` did not go out.
   int Finish(int code, const std::string& out = {}, const std::string& err = {});
 
-  /// Writes lines of the tool's own (ending in "\n") on standard output after
-  /// the library's; false if they did not go out whole.
+  /// Lines of the tool's own, after the library's; false if they did not go out whole.
   bool Say(const std::string& text) { return Print(text, true); }
-  /// A ramp `fraction` done (0 to 1) with about `seconds_left` to go.
-  void Ramp(double fraction, double seconds_left);
-  /// A gripper still settling after `polls` polls and `seconds` seconds.
+  void Ramp(double fraction, double seconds_left);  ///< `fraction` from 0 to 1
   void Settling(long polls, double seconds);
-  /// The end of a ramp: a full bar on the terminal, "progress 100%" otherwise.
-  void RampDone();
+  void RampDone();  ///< a full bar on the terminal, "progress 100%" otherwise
 
  private:
   /// Sleeps for `timeout`, or less if a signal arrives; returns how many arrived since the last call.
   int Sleep(std::chrono::milliseconds timeout) const;
-  /// Writes the library's lines received so far; true if there were any.
-  bool Pump();
-  /// Writes lines of the tool's own on standard error, the status line wiped first.
-  void Warn(const std::string& text);
+  bool Pump();                         ///< writes the library's lines received so far; true if there were any
+  void Warn(const std::string& text);  ///< on standard error, the status line wiped first
   bool Print(const std::string& text, bool wait);
-  /// The progress: `bar` as the status line on a terminal, else `line` if any.
+  /// `bar` as the status line on a terminal, else `line` if any.
   void Progress(const std::string& bar, const std::string& line);
   void Status(const std::string& line);
-  /// Writes `text`, holding `lines` lines, with the status line wiped before
-  /// and drawn again after it. Waits for room only if `wait` or nothing was lost.
+  /// Writes `text` (`lines` lines) with the status line wiped before and drawn
+  /// again after it; waits for room only if `wait` or nothing was lost.
   bool Emit(std::string text, long lines, bool wait);
   bool Write(quorvane::detail::BoundedOutput& output, const std::string& text, bool wait);
 
-  // Room for the lines of a fast lifter's ticks between two polls.
-  quorvane::LogListener listener_{1U << 14U};
+  quorvane::LogListener listener_{1U << 14U};  // room for a fast lifter's lines between two polls
   quorvane::LogLine line_;
   quorvane::detail::BoundedOutput out_{STDOUT_FILENO};
   quorvane::detail::BoundedOutput err_{STDERR_FILENO};
@@ -115,8 +99,7 @@ class Session {
   bool status_drawn_ = false;
   long dropped_ = 0;     ///< lines standard output did not take since it last took one
   std::string failure_;  ///< why the last of the tool's lines that did not go out was lost
-  int printed_tenths_ = -1;
-  long printed_polls_ = 0;
+  long printed_ = -1;    ///< the last tenth of a ramp, or hundred polls, printed as a line
   std::unique_ptr<VornIoInterface> device_;
   std::string released_;
 };
