@@ -1,10 +1,12 @@
-// `vorn-io check`, and how a reader's account reads in words.
+// `vorn-io check` and `vorn-io keys`: how the readers' accounts and the key
+// tables read in words.
 #include <algorithm>
 
 #include <nlohmann/json.hpp>
 
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
+#include "vorn_io/config_keys.h"
 
 namespace vorn_io::tool {
 namespace {
@@ -105,6 +107,32 @@ json CheckFile(const std::string& path, const Selector& selector, bool json_outp
   return check.entry;
 }
 
+using keys::ConfigKey;
+using keys::Type;
+
+/// A table value as the device holds it: a float prints as a float (so the
+/// lifter's default speed reads 1.5707964, not 1.5707963705062866).
+std::string ValueText(Type type, double value) {
+  switch (type) {
+    case Type::kFloat:
+      return fmt::format("{}", static_cast<float>(value));
+    case Type::kDouble:
+      return fmt::format("{}", value);
+    case Type::kBool:
+      return value != 0.0 ? "true" : "false";
+    case Type::kString:
+      return "empty";
+    default:  // kInt, kUnsigned
+      return fmt::format("{}", static_cast<long long>(value));
+  }
+}
+
+// Indexed by `keys::Type`, and by `keys::Absent` but its default.
+constexpr const char* kTypeNames[] = {"int", "unsigned int", "float", "double", "bool", "string"};
+static_assert(std::size(kTypeNames) == static_cast<std::size_t>(Type::kString) + 1, "a name for every type");
+constexpr const char* kAbsentTexts[] = {"", "error: the load stops", "error line, no motor"};
+static_assert(std::size(kAbsentTexts) == static_cast<std::size_t>(keys::Absent::kNoMotor) + 1, "every absence");
+
 }  // namespace
 
 int RunCheck(const std::vector<std::string>& paths, const Selector& selector, bool json_output) {
@@ -141,6 +169,40 @@ std::string LifterDevice(const LifterReading& reading) {
 
 double MoveSeconds(const LifterReading& reading) {
   return static_cast<double>(reading.move_ticks) * reading.tick_period_ms / 1000.0;
+}
+
+std::string KeysText(bool markdown) {
+  // Cells of a Markdown table, or columns aligned for a terminal.
+  const char* row = markdown ? "| {} | {} | {} | {} | {} | {} |\n" : "  {:<12} {:<13} {:<22} {:<27} {:<8} {}\n";
+  std::string text;
+  const auto table = [&](const char* title, const char* reader, const auto& all) {
+    text +=
+        markdown
+            ? fmt::format("### {} keys\n\nRead by {}.\n\n", title, reader) +
+                  "| Key | Type | When absent | When unreadable | Vendor | Meaning |\n|---|---|---|---|---|---|\n"
+            : fmt::format("{} keys (read by {}):\n", title, reader) +
+                  fmt::format(fmt::runtime(row), "key", "type", "when absent", "when unreadable", "vendor", "meaning");
+    for (const ConfigKey* key : all) {
+      std::string meaning = key->meaning;
+      for (std::size_t at = 0; markdown && (at = meaning.find('|', at)) != std::string::npos; at += 2) {
+        meaning.insert(at, "\\");  // a bar would end the cell
+      }
+      const auto absent = static_cast<std::size_t>(key->when_absent);
+      text += fmt::format(fmt::runtime(row), markdown ? fmt::format("`{}`", key->name) : key->name,
+                          kTypeNames[static_cast<int>(key->type)],
+                          absent == 0 ? ValueText(key->type, key->absent_value) : kAbsentTexts[absent],
+                          key->has_fallback ? ValueText(key->type, key->fallback) : "error (yaml-cpp exception)",
+                          *key->vendor == '\0' ? "any" : key->vendor, meaning);
+    }
+    text += "\n";
+  };
+  table("Lifter", "`UpdownLifter`, from its description map", keys::lifter::kAll);
+  table("Lifter motor", "`MotorAllocate`, from the same map as the lifter's keys", keys::motor::kAll);
+  table("Gripper",
+        "`ServoGripper`, from a parameter map, the \"gripper\" key of a gripper file or a \"feetechmotor<N>\" section "
+        "of a motor file",
+        keys::gripper::kAll);
+  return text;
 }
 
 }  // namespace vorn_io::tool

@@ -102,14 +102,13 @@ int main(int argc, char** argv) {
   if (DrivesNoMotor(argc, argv) && SimulationUnusable(simulation).empty()) {
     Exec(tool, argv, simulation);  // it never creates a motor
   }
-  if (std::regex_search(error,
-                        std::regex("libvorn_motor|undefined symbol.*(damiaoMotor|feetechMotor|MotorInterface)"))) {
-    std::fprintf(stderr,
-                 "vorn-io: no usable motor-driver library %s (%s): install the motor vendor's driver where the loader "
-                 "finds it, or run on simulated motors with vorn-io --sim <command>\n",
-                 vorn_io::tool::kMotorDriverSoname, error.c_str());
-  } else {
-    std::fprintf(stderr, "vorn-io: cannot load %s\n", error.c_str());
-  }
+  const bool driver =
+      std::regex_search(error, std::regex("libvorn_motor|undefined symbol.*(damiaoMotor|feetechMotor|MotorInterface)"));
+  const std::string why = driver ? std::string("no usable motor-driver library ") + vorn_io::tool::kMotorDriverSoname +
+                                       " (" + error +
+                                       "): install the motor vendor's driver where the loader finds it, or run on "
+                                       "simulated motors with vorn-io --sim <command>"
+                                 : "cannot load " + error;
+  std::fprintf(stderr, "vorn-io: %s\n", why.c_str());
   return kBadConfig;
 }

@@ -44,44 +44,32 @@ int CheckedOutput(int code, int error = 0) {
   return kOutputFailed;
 }
 
-struct Options {
-  MoveRequest move;
-  std::vector<std::string> files;  ///< check's
-  std::string as;
-  bool markdown = false;
-  bool json = false;
-  bool quiet = false;
-  bool no_progress = false;
-  std::string log_level;
-};
-
 /// Adds FILE (to `file`), --node, --as (one of `kinds`) and --motor (but for a lifter).
 template <typename File>
-void AddDescription(CLI::App& command, Options& options, File& file, const std::string& file_help,
+void AddDescription(CLI::App& command, Selector& selector, std::string& as, File& file, const std::string& file_help,
                     const std::vector<std::string>& kinds) {
   command.add_option("FILE", file, file_help)->required();
-  command.add_option("--node", options.move.selector.node_path,
+  command.add_option("--node", selector.node_path,
                      "use the map under this key (a/b for nested keys) instead of the root");
   command
-      .add_option("--as", options.as,
+      .add_option("--as", as,
                   kinds.size() > 1
                       ? "the device the file describes (default: detected)"
                       : "build a " + kinds[0] + " even if the file's keys look like another kind of device")
       ->check(CLI::IsMember(kinds));
   if (kinds[0] != "lifter" || kinds.size() > 1) {
-    command.add_option("--motor", options.move.selector.motor, "use section feetechmotorN of a motor file");
+    command.add_option("--motor", selector.motor, "use section feetechmotorN of a motor file");
   }
 }
 
-void AddMove(CLI::App& command, Options& options, const std::string& to_help, const std::string& timeout_help) {
-  command.add_option("--to", options.move.to, to_help)->check(CLI::IsMember({0, 1}));
+void AddMove(CLI::App& command, MoveRequest& move, const std::string& to_help, const std::string& timeout_help) {
+  command.add_option("--to", move.to, to_help)->check(CLI::IsMember({0, 1}));
   const auto seconds = [](const std::string& text) {
     double value = 0.0;
     const bool usable = CLI::detail::lexical_cast(text, value) && std::isfinite(value) && value > 0.0;
     return usable ? std::string() : "must be a finite number of seconds above 0: " + text;
   };
-  command
-      .add_option("--timeout", options.move.timeout_seconds, "give up after this many seconds (" + timeout_help + ")")
+  command.add_option("--timeout", move.timeout_seconds, "give up after this many seconds (" + timeout_help + ")")
       ->check(CLI::Validator(seconds, "SECONDS"));
 }
 
@@ -95,7 +83,14 @@ int Main(int argc, char** argv) {
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // check's results and errors in their order
 
-  Options options;
+  MoveRequest move;
+  std::vector<std::string> files;  // check's
+  std::string as;
+  std::string log_level;
+  bool markdown = false;
+  bool json = false;
+  bool quiet = false;
+  bool no_progress = false;
   CLI::App app{"vorn-io: move, check and explain vorn_io devices (lifters and servo grippers)", "vorn-io"};
   app.require_subcommand(1);
   std::string footer = "Exit codes:\n";
@@ -106,34 +101,34 @@ int Main(int argc, char** argv) {
   app.set_version_flag("--version", get_version_str());
   app.set_help_all_flag("--help-all", "print this help and every command's options (as the manual page does)");
   app.fallthrough();  // the tool's own options may follow the command: `vorn-io lifter FILE --to 1 -q`
-  app.add_flag("-q,--quiet", options.quiet, "no progress, and only the library's warnings and errors");
-  app.add_option("--log-level", options.log_level, "the library's log level for this run (wins over SPDLOG_LEVEL)")
+  app.add_flag("-q,--quiet", quiet, "no progress, and only the library's warnings and errors");
+  app.add_option("--log-level", log_level, "the library's log level for this run (wins over SPDLOG_LEVEL)")
       ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error", "critical", "off"}));
-  app.add_flag("--no-progress", options.no_progress, "no progress bar or progress lines");
+  app.add_flag("--no-progress", no_progress, "no progress bar or progress lines");
   SimulationOptions simulation;
   AddSimulationOptions(app, simulation);
 
   CLI::App* version =
       app.add_subcommand("version", "print the library's version line and the motor-driver library loaded");
   CLI::App* lifter = app.add_subcommand("lifter", "build a lifter from a description, move it and wait for the move");
-  AddDescription(*lifter, options, options.move.file,
+  AddDescription(*lifter, move.selector, as, move.file,
                  "lifter description (YAML map with the lifter's and its motor's keys)", {"lifter"});
-  AddMove(*lifter, options, "the state to move to", "default: 1.5 times the move's length plus 5 s");
+  AddMove(*lifter, move, "the state to move to", "default: 1.5 times the move's length plus 5 s");
   lifter->get_option("--to")->required();
-  lifter->add_option("--initial", options.move.initial, "declare the state the lifter starts in (default 0)")
+  lifter->add_option("--initial", move.initial, "declare the state the lifter starts in (default 0)")
       ->check(CLI::IsMember({0, 1}));
   CLI::App* gripper =
       app.add_subcommand("gripper", "build a servo gripper, command it and wait until its motion has settled");
-  AddDescription(*gripper, options, options.move.file,
+  AddDescription(*gripper, move.selector, as, move.file,
                  "gripper file (root key \"gripper\") or motor file (sections feetechmotorN)", {"gripper"});
-  AddMove(*gripper, options, "0 opens, 1 closes; without it, waits for the start-up move", "default: 90 s");
+  AddMove(*gripper, move, "0 opens, 1 closes; without it, waits for the start-up move", "default: 90 s");
   CLI::App* check = app.add_subcommand(
       "check", "explain descriptions key by key without creating a motor; exit 1 if anything is flagged");
-  AddDescription(*check, options, options.files, "lifter, gripper or motor files (-: standard input)",
+  AddDescription(*check, move.selector, as, files, "lifter, gripper or motor files (-: standard input)",
                  {"lifter", "gripper"});
-  check->add_flag("--json", options.json, "print one JSON document instead of lines");
+  check->add_flag("--json", json, "print one JSON document instead of lines");
   CLI::App* keys = app.add_subcommand("keys", "print every configuration key with its type, default and fallback");
-  keys->add_flag("--markdown", options.markdown, "as the Markdown tables of README.md");
+  keys->add_flag("--markdown", markdown, "as the Markdown tables of README.md");
 
   try {
     app.parse(argc, argv);
@@ -155,13 +150,13 @@ int Main(int argc, char** argv) {
   // besides a command's results. Configured before its first line, the logger
   // says nothing about variables left unset.
   quorvane::LogSettings settings{false, std::nullopt, std::nullopt};
-  if (!options.log_level.empty() || options.quiet) {
-    settings.level = spdlog::level::from_str(options.log_level.empty() ? "warn" : options.log_level);
+  if (!log_level.empty() || quiet) {
+    settings.level = spdlog::level::from_str(log_level.empty() ? "warn" : log_level);
   }
-  options.move.library_lines = quorvane::Logger::Configure(settings).console.value_or(true);
-  options.move.show_progress = !options.quiet && !options.no_progress;
-  if (!options.as.empty()) {
-    options.move.selector.as = options.as == "lifter" ? Device::kLifter : Device::kGripper;
+  move.library_lines = quorvane::Logger::Configure(settings).console.value_or(true);
+  move.show_progress = !quiet && !no_progress;
+  if (!as.empty()) {
+    move.selector.as = as == "lifter" ? Device::kLifter : Device::kGripper;
   }
   try {
     if (const std::optional<int> code = HandleSimulation(simulation)) {
@@ -181,11 +176,11 @@ int Main(int argc, char** argv) {
                  : driver.simulated  ? driver.path + " (the simulation: no hardware moves)"
                                      : driver.path + " (not the simulation)");
     } else if (keys->parsed()) {
-      fmt::print("{}", KeysText(options.markdown));
+      fmt::print("{}", KeysText(markdown));
     }
-    return CheckedOutput(check->parsed()     ? RunCheck(options.files, options.move.selector, options.json)
-                         : lifter->parsed()  ? RunLifter(options.move)
-                         : gripper->parsed() ? RunGripper(options.move)
+    return CheckedOutput(check->parsed()     ? RunCheck(files, move.selector, json)
+                         : lifter->parsed()  ? RunLifter(move)
+                         : gripper->parsed() ? RunGripper(move)
                                              : kDone);
   } catch (const std::exception& error) {
     // fmt's failed write to standard output; anything else is about the file.
@@ -194,7 +189,7 @@ int Main(int argc, char** argv) {
       return CheckedOutput(kBadConfig, output->code().value());
     }
     std::fflush(stdout);
-    Warn("{}", Failure(error, FileName(options.move.file)));
+    Warn("{}", Failure(error, FileName(move.file)));
     return kBadConfig;
   }
 }

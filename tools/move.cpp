@@ -1,7 +1,5 @@
 // `vorn-io lifter` and `vorn-io gripper`: build the device, command it, poll
 // it to the end of its move, shut it down and say how the move went.
-#include <tuple>
-
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
 #include "tools/session.h"
@@ -38,28 +36,6 @@ bool Usable(const std::string& file, const DescriptionAccount& account) {
     Warn("note: `vorn-io check {}` explains every key", file == FileName("-") ? "-" : file);
   }
   return usable;
-}
-
-/// How a lifter's move that has ended went: its exit code, and what to say
-/// on standard output and on standard error.
-std::tuple<int, std::string, std::string> ReportEnd(const UpdownLifter::MoveOutcome& outcome, int to, int status,
-                                                    double elapsed) {
-  if (outcome.abandoned) {
-    return {kAbandoned, "",
-            fmt::format("vorn-io: the move to {} was abandoned after {:.1f} s on a failing motor ({} failed calls); "
-                        "the lifter stopped between its states\n",
-                        to, elapsed, outcome.failedCalls)};
-  }
-  std::string err = outcome.failedCalls == 0
-                        ? ""
-                        : fmt::format("vorn-io: {} motor calls failed during the move\n", outcome.failedCalls);
-  if (outcome.heldTicks > 0) {
-    err += fmt::format(
-        "vorn-io: the torque hold stopped the motor on {} ticks (an obstacle?); it may not have covered the travel\n",
-        outcome.heldTicks);
-  }
-  return {outcome.heldTicks > 0 ? kHeld : kDone,
-          fmt::format("vorn-io: lifter in state {} after {:.1f} s\n", status, elapsed), err};
 }
 
 }  // namespace
@@ -109,8 +85,23 @@ int RunLifter(const MoveRequest& request) {
         kTimedOut, {}, fmt::format("vorn-io: timed out after {:.1f} s, the move to {} has not ended\n", timeout, to));
   }
   session.RampDone();
-  const auto [code, out, err] = ReportEnd(lifter->lastMove(), to, status, *took);
-  return session.Finish(code, out, err);
+  const UpdownLifter::MoveOutcome outcome = lifter->lastMove();
+  if (outcome.abandoned) {
+    return session.Finish(kAbandoned, {},
+                          fmt::format("vorn-io: the move to {} was abandoned after {:.1f} s on a failing motor ({} "
+                                      "failed calls); the lifter stopped between its states\n",
+                                      to, *took, outcome.failedCalls));
+  }
+  std::string err = outcome.failedCalls == 0
+                        ? ""
+                        : fmt::format("vorn-io: {} motor calls failed during the move\n", outcome.failedCalls);
+  if (outcome.heldTicks > 0) {
+    err += fmt::format(
+        "vorn-io: the torque hold stopped the motor on {} ticks (an obstacle?); it may not have covered the travel\n",
+        outcome.heldTicks);
+  }
+  return session.Finish(outcome.heldTicks > 0 ? kHeld : kDone,
+                        fmt::format("vorn-io: lifter in state {} after {:.1f} s\n", status, *took), err);
 }
 
 int RunGripper(const MoveRequest& request) {

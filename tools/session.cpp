@@ -224,10 +224,11 @@ void Session::Status(const std::string& line) {
   }
 }
 
-void Session::Progress(const std::string& bar, const std::string& line) {
+void Session::Progress(long step, const std::string& bar, const std::string& line) {
   if (show_progress_ && bar_) {
     Status(bar);
-  } else if (show_progress_ && !line.empty()) {
+  } else if (show_progress_ && step > printed_) {
+    printed_ = step;
     Print(line, false);
   } else {
     Pump();
@@ -238,19 +239,16 @@ void Session::Ramp(double fraction, double seconds_left) {
   // The estimate comes from the ramp's length; the move itself ends when the
   // lifter says so, so the display stops short of 100% until then.
   const double shown = std::clamp(fraction, 0.0, 0.99);
-  const int tenths = static_cast<int>(std::floor(shown * 10.0));
+  const long tenths = static_cast<long>(std::floor(shown * 10.0));
   const std::string left = fmt::format("about {:.1f} s left", std::max(seconds_left, 0.0));
-  const bool due = tenths > printed_;
-  printed_ = std::max<long>(tenths, printed_);
-  Progress(LifterBar(shown, Width() - 3 - static_cast<int>(left.size())) + "  " + left,
-           due ? fmt::format("vorn-io: progress {:3d}%, {}\n", tenths * 10, left) : std::string());
+  Progress(tenths, LifterBar(shown, Width() - 3 - static_cast<int>(left.size())) + "  " + left,
+           fmt::format("vorn-io: progress {:3d}%, {}\n", tenths * 10, left));
 }
 
 void Session::Settling(long polls, double seconds) {
-  const bool due = polls >= kPollsPerLine && polls / kPollsPerLine > printed_;
-  printed_ = std::max(polls / kPollsPerLine, printed_);
-  Progress(fmt::format("gripper settling {}  {} polls, {:.1f} s", "|/-\\"[(polls / 10) % 4], polls, seconds),
-           due ? fmt::format("vorn-io: settling, {} polls, {:.1f} s\n", printed_ * kPollsPerLine, seconds) : "");
+  Progress(polls / kPollsPerLine - 1,
+           fmt::format("gripper settling {}  {} polls, {:.1f} s", "|/-\\"[(polls / 10) % 4], polls, seconds),
+           fmt::format("vorn-io: settling, {} polls, {:.1f} s\n", polls - polls % kPollsPerLine, seconds));
 }
 
 void Session::RampDone() {

@@ -80,11 +80,11 @@ class Session {
   bool Pump();                         ///< writes the library's lines received so far; true if there were any
   void Warn(const std::string& text);  ///< on standard error, the status line wiped first
   bool Print(const std::string& text, bool wait);
-  /// `bar` as the status line on a terminal, else `line` if any.
-  void Progress(const std::string& bar, const std::string& line);
+  /// `bar` on a terminal, else `line` if `step` is past the last one printed.
+  void Progress(long step, const std::string& bar, const std::string& line);
   void Status(const std::string& line);
-  /// Writes `text` (`lines` lines) with the status line wiped before and drawn
-  /// again after it; waits for room only if `wait` or nothing was lost.
+  /// Writes `text` (`lines` lines) below the status line's wipe and above its redraw; waits for room only if
+  /// `wait` or nothing was lost.
   bool Emit(std::string text, long lines, bool wait);
   bool Write(quorvane::detail::BoundedOutput& output, const std::string& text, bool wait);
 
@@ -99,7 +99,7 @@ class Session {
   bool status_drawn_ = false;
   long dropped_ = 0;     ///< lines standard output did not take since it last took one
   std::string failure_;  ///< why the last of the tool's lines that did not go out was lost
-  long printed_ = -1;    ///< the last tenth of a ramp, or hundred polls, printed as a line
+  long printed_ = -1;    ///< the last step (a tenth of a ramp, a hundred polls) printed as a line
   std::unique_ptr<VornIoInterface> device_;
   std::string released_;
 };
