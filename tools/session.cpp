@@ -135,15 +135,19 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
       device_.reset();
       gone = true;
     });
-    while (!gone) {
-      if (Sleep(std::chrono::milliseconds(10)) > 0) {
+    // A signal from before the end is answered too, once the thread is gone.
+    for (bool done = false; !done;) {
+      done = gone;
+      if (done) {
+        shutdown.join();
+      }
+      if (Sleep(std::chrono::milliseconds(done ? 0 : 10)) > 0) {
         Warn(
             "vorn-io: still shutting the device down (parking and disabling the motor); the tool exits when it is "
             "done\n");
       }
       Pump();
     }
-    shutdown.join();
     result = "vorn-io: " + released_ + "\n" + result;
   }
   const bool written = Say(result);

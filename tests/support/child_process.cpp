@@ -274,9 +274,12 @@ void ChildProcess::Resize(unsigned short columns) const {
 }
 
 bool ChildProcess::Reap() {
+  if (pid_ <= 0) {
+    return true;
+  }
   int status = 0;
-  const pid_t done = pid_ > 0 ? waitpid(pid_, &status, WNOHANG) : -1;
-  if (done < 0 && errno != EINTR && errno != ECHILD) {
+  const pid_t done = waitpid(pid_, &status, WNOHANG);
+  if (done < 0 && errno != EINTR) {
     throw std::runtime_error("waitpid failed");
   }
   if (done != pid_) {

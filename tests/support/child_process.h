@@ -115,7 +115,7 @@ class ChildProcess {
     std::string* text;
   };
   bool ReadSome(std::chrono::steady_clock::time_point deadline);
-  /// Reaps the child if it has ended, filling in the result; true then.
+  /// Reaps the child if it has ended, filling in the result; true then (and once reaped).
   bool Reap();
 
   pid_t pid_ = -1;
