@@ -23,11 +23,16 @@ class ConfigError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// "vorn-io: " and the text as a line on standard error, outside a move's
-/// session. Never throws: a closed standard error loses it.
+/// "vorn-io: " and the text, as a line.
+template <typename... Args>
+std::string Line(fmt::format_string<Args...> format, Args&&... args) {
+  return "vorn-io: " + fmt::format(format, std::forward<Args>(args)...) + "\n";
+}
+
+/// A line on standard error outside a move's session. Never throws: a closed standard error loses it.
 template <typename... Args>
 void Warn(fmt::format_string<Args...> format, Args&&... args) {
-  std::fputs(("vorn-io: " + fmt::format(format, std::forward<Args>(args)...) + "\n").c_str(), stderr);
+  std::fputs(Line(format, std::forward<Args>(args)...).c_str(), stderr);
 }
 
 /// What went wrong with `file`: a `ConfigError` names its file itself; `std::bad_alloc` is out of memory.

@@ -49,7 +49,7 @@ int RunLifter(const MoveRequest& request) {
   }
 
   Session session(request.show_progress, request.library_lines);
-  session.Say(fmt::format("vorn-io: {} from {} ({})\n", LifterDevice(reading), file.name, target.where));
+  session.Say(Line("{} from {} ({})", LifterDevice(reading), file.name, target.where));
   // The reading has reported every key the lifter cannot be built from; what
   // is left is the motor's own refusal.
   UpdownLifter* lifter = session.Build<UpdownLifter>(
@@ -64,8 +64,7 @@ int RunLifter(const MoveRequest& request) {
   }
   const int to = request.to.value_or(0);
   if (lifter->setIoStatus(to) != 0) {
-    return session.Finish(
-        kRefused, {}, fmt::format("vorn-io: the lifter refused the move to {} (its log line above says why)\n", to));
+    return session.Finish(kRefused, {}, Line("the lifter refused the move to {} (its log line above says why)", to));
   }
   const double expected = MoveSeconds(reading);
   const double timeout = request.timeout_seconds.value_or(expected * kTimeoutFactor + kTimeoutMarginSeconds);
@@ -81,27 +80,23 @@ int RunLifter(const MoveRequest& request) {
     return status != -1;
   });
   if (!took) {
-    return session.Finish(
-        kTimedOut, {}, fmt::format("vorn-io: timed out after {:.1f} s, the move to {} has not ended\n", timeout, to));
+    return session.Finish(kTimedOut, {}, Line("timed out after {:.1f} s, the move to {} has not ended", timeout, to));
   }
   session.RampDone();
   const UpdownLifter::MoveOutcome outcome = lifter->lastMove();
   if (outcome.abandoned) {
     return session.Finish(kAbandoned, {},
-                          fmt::format("vorn-io: the move to {} was abandoned after {:.1f} s on a failing motor ({} "
-                                      "failed calls); the lifter stopped between its states\n",
-                                      to, *took, outcome.failedCalls));
+                          Line("the move to {} was abandoned after {:.1f} s on a failing motor ({} "
+                               "failed calls); the lifter stopped between its states",
+                               to, *took, outcome.failedCalls));
   }
-  std::string err = outcome.failedCalls == 0
-                        ? ""
-                        : fmt::format("vorn-io: {} motor calls failed during the move\n", outcome.failedCalls);
+  std::string err = outcome.failedCalls == 0 ? "" : Line("{} motor calls failed during the move", outcome.failedCalls);
   if (outcome.heldTicks > 0) {
-    err += fmt::format(
-        "vorn-io: the torque hold stopped the motor on {} ticks (an obstacle?); it may not have covered the travel\n",
-        outcome.heldTicks);
+    err += Line("the torque hold stopped the motor on {} ticks (an obstacle?); it may not have covered the travel",
+                outcome.heldTicks);
   }
-  return session.Finish(outcome.heldTicks > 0 ? kHeld : kDone,
-                        fmt::format("vorn-io: lifter in state {} after {:.1f} s\n", status, *took), err);
+  return session.Finish(outcome.heldTicks > 0 ? kHeld : kDone, Line("lifter in state {} after {:.1f} s", status, *took),
+                        err);
 }
 
 int RunGripper(const MoveRequest& request) {
@@ -121,7 +116,7 @@ int RunGripper(const MoveRequest& request) {
   }
 
   Session session(request.show_progress, request.library_lines);
-  session.Say(fmt::format("vorn-io: gripper from {} ({})\n", file.name, part.where));
+  session.Say(Line("gripper from {} ({})", file.name, part.where));
   // Built from the parameter map already read, whatever the layout: the
   // gripper's file loaders would read the path a second time, and a FIFO or
   // a process substitution has nothing left to give then.
@@ -131,9 +126,8 @@ int RunGripper(const MoveRequest& request) {
     return session.Finish(kBadConfig);  // a signal's own code wins
   }
   if (request.to && gripper->setIoStatus(*request.to) != 0) {
-    return session.Finish(
-        kRefused, {},
-        fmt::format("vorn-io: the gripper refused the command {} (its log line above says why)\n", *request.to));
+    return session.Finish(kRefused, {},
+                          Line("the gripper refused the command {} (its log line above says why)", *request.to));
   }
   long polls = 0;
   const double timeout = request.timeout_seconds.value_or(kGripperTimeoutSeconds);
@@ -147,10 +141,9 @@ int RunGripper(const MoveRequest& request) {
     return status == 1;
   });
   if (!took) {
-    return session.Finish(kTimedOut, {},
-                          fmt::format("vorn-io: timed out after {:.1f} s, the gripper has not settled\n", timeout));
+    return session.Finish(kTimedOut, {}, Line("timed out after {:.1f} s, the gripper has not settled", timeout));
   }
-  return session.Finish(kDone, fmt::format("vorn-io: gripper settled after {} polls, {:.1f} s\n", polls, *took));
+  return session.Finish(kDone, Line("gripper settled after {} polls, {:.1f} s", polls, *took));
 }
 
 }  // namespace vorn_io::tool

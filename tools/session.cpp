@@ -122,7 +122,7 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
   Status({});
   const int signal = Signal();
   if (signal != 0) {
-    Say(fmt::format("vorn-io: SIG{} received, shutting the device down\n", sigabbrev_np(signal)));
+    Say(Line("SIG{} received, shutting the device down", sigabbrev_np(signal)));
   }
   std::string result = signal != 0 ? "" : out;
   if (device_) {
@@ -142,13 +142,11 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
         shutdown.join();
       }
       if (Sleep(std::chrono::milliseconds(done ? 0 : 10)) > 0) {
-        Warn(
-            "vorn-io: still shutting the device down (parking and disabling the motor); the tool exits when it is "
-            "done\n");
+        Warn(Line("still shutting the device down (parking and disabling the motor); the tool exits when it is done"));
       }
       Pump();
     }
-    result = "vorn-io: " + released_ + "\n" + result;
+    result = Line("{}", released_) + result;
   }
   const bool written = Say(result);
   if (signal != 0) {
@@ -156,7 +154,7 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
   }
   Warn(err);
   if (!written) {
-    Warn("vorn-io: cannot write to standard output: " + failure_ + "\n");
+    Warn(Line("cannot write to standard output: {}", failure_));
     return kOutputFailed;
   }
   return code;
@@ -187,8 +185,7 @@ void Session::Warn(const std::string& text) {
 
 bool Session::Emit(std::string text, long lines, bool wait) {
   const std::string lost =
-      dropped_ > 0 ? fmt::format("vorn-io: {} lines dropped: standard output did not take them in time\n", dropped_)
-                   : "";
+      dropped_ > 0 ? Line("{} lines dropped: standard output did not take them in time", dropped_) : "";
   text = (status_drawn_ ? kWipeLine : "") + lost + text + (status_.empty() ? "" : kWipeLine + status_);
   // After a loss only the tool's own lines wait, until standard output takes text again.
   if (!Write(out_, text, wait || dropped_ == 0)) {
@@ -246,13 +243,13 @@ void Session::Ramp(double fraction, double seconds_left) {
   const long tenths = static_cast<long>(std::floor(shown * 10.0));
   const std::string left = fmt::format("about {:.1f} s left", std::max(seconds_left, 0.0));
   Progress(tenths, LifterBar(shown, Width() - 3 - static_cast<int>(left.size())) + "  " + left,
-           fmt::format("vorn-io: progress {:3d}%, {}\n", tenths * 10, left));
+           Line("progress {:3d}%, {}", tenths * 10, left));
 }
 
 void Session::Settling(long polls, double seconds) {
   Progress(polls / kPollsPerLine - 1,
            fmt::format("gripper settling {}  {} polls, {:.1f} s", "|/-\\"[(polls / 10) % 4], polls, seconds),
-           fmt::format("vorn-io: settling, {} polls, {:.1f} s\n", polls - polls % kPollsPerLine, seconds));
+           Line("settling, {} polls, {:.1f} s", polls - polls % kPollsPerLine, seconds));
 }
 
 void Session::RampDone() {

@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 
 #include "common/bounded_output.h"
+#include "tools/commands.h"
 #include "vorn_io/logger.h"
 #include "vorn_io/vorn_io_interface.h"
 
@@ -52,7 +53,7 @@ class Session {
       Pump();
       return built;
     } catch (const std::exception& error) {
-      Warn(fmt::format("vorn-io: {}: cannot build the {}: {}\n", file, kind, error.what()));
+      Warn(Line("{}: cannot build the {}: {}", file, kind, error.what()));
       return nullptr;
     }
   }
