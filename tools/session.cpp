@@ -39,7 +39,7 @@ extern "C" void OnStopSignal(int number) {
   int expected = 0;
   g_received.compare_exchange_strong(expected, number);
   const char byte = 1;
-  static_cast<void>(write(g_pipe[1], &byte, 1));  // a full pipe wakes the loop all the same
+  [[maybe_unused]] const ssize_t woken = write(g_pipe[1], &byte, 1);  // a full pipe wakes the loop all the same
   errno = saved_errno;
 }
 
