@@ -20,7 +20,9 @@ inline constexpr ExitCodeMeaning kExitCodes[] = {
      "bad configuration: the file cannot be read, describes another kind of device (see --as),\n"
      "       or the device cannot be built from it; or no motor-driver library can be loaded"},
     {3, "timed out: the move did not end in time (the device was shut down)"},
-    {4, "held: the lifter's move ended, but the torque hold stopped the motor on some ticks"},
+    {4,
+     "resisted: the lifter's move ended, but met resistance at the torque limit (held, or pushed\n"
+     "       through where the lifter does not hold)"},
     {5, "abandoned: the lifter gave the move up on a failing motor; it is in neither state"},
     {74, "standard output could not be written (closed, disk full); the device was shut down first"},
 };

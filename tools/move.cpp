@@ -69,11 +69,15 @@ int RunLifter(const MoveRequest& request) {
   const double expected = MoveSeconds(reading);
   const double timeout = request.timeout_seconds.value_or(expected * kTimeoutFactor + kTimeoutMarginSeconds);
   int status = -1;
-  const std::optional<double> took = session.Await(kLifterPollPeriod, timeout, [&](double elapsed) {
+  const std::optional<double> took = session.Await(kLifterPollPeriod, timeout, [&](double /*elapsed*/) {
     lifter->getIoStatus(status);
-    // The share of the ramp done, by the clock: the one line to change when
-    // the lifter tells its own ticks, which a stopped process does not lose.
-    const double done = expected > 0 ? elapsed / expected : 0.0;
+    // The share of the ramp done, by the lifter's own ticks: a process
+    // stopped for a while (Ctrl-Z, SIGSTOP) shows where the lifter is, not
+    // how much time has passed.
+    const UpdownLifter::MoveProgress progress = lifter->moveProgress();
+    const double done = progress.ticksTotal > 0
+                            ? static_cast<double>(progress.ticksDone) / static_cast<double>(progress.ticksTotal)
+                            : 0;
     if (status == -1) {
       session.Ramp(done, (1.0 - done) * expected);
     }
@@ -95,8 +99,14 @@ int RunLifter(const MoveRequest& request) {
     err += Line("the torque hold stopped the motor on {} ticks (an obstacle?); it may not have covered the travel",
                 outcome.heldTicks);
   }
-  return session.Finish(outcome.heldTicks > 0 ? kHeld : kDone, Line("lifter in state {} after {:.1f} s", status, *took),
-                        err);
+  if (outcome.unheldTicks > 0) {
+    err += Line(
+        "warning: on {} ticks the torque reached the limit in the direction the lifter does not hold on, "
+        "and the ramp pushed through (README: which way the lifter holds)",
+        outcome.unheldTicks);
+  }
+  const bool resisted = outcome.heldTicks > 0 || outcome.unheldTicks > 0;
+  return session.Finish(resisted ? kHeld : kDone, Line("lifter in state {} after {:.1f} s", status, *took), err);
 }
 
 int RunGripper(const MoveRequest& request) {

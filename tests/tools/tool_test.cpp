@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fmt/format.h>
@@ -226,6 +227,16 @@ INSTANTIATE_TEST_SUITE_P(
                  4,
                  "Get max torque: 3.89",
                  {{"VORN_MOTOR_SIM_DAMIAO_OBSTACLE", "1.7"}}},
+        // The move to 1 runs in the motor's negative direction, where the
+        // lifter does not hold: it pushes through, and says so.
+        ExitCase{"PushedThroughIsResisted",
+                 {"lifter", "@", "--to", "1"},
+                 kShortLifter,
+                 4,
+                 "in the direction the lifter does not hold on",
+                 {{"VORN_MOTOR_SIM_DAMIAO_OBSTACLE", "-1"}},
+                 "",
+                 "the torque hold stopped"},
         ExitCase{"AbandonedMove",
                  {"lifter", "@", "--to", "1"},
                  kShortLifter,
@@ -343,18 +354,30 @@ INSTANTIATE_TEST_SUITE_P(
                  "SPDLOG_STDOUT"}),
     [](const testing::TestParamInfo<ExitCase>& param) { return param.param.name; });
 
-TEST(ToolTest, ProgressOffATerminalIsPlainLines) {
+TEST(ToolTest, ProgressOffATerminalIsPlainLinesThatFollowTheLiftersTicks) {
   Scratch scratch;
-  const auto [code, out] = RunTool({"lifter", scratch.Write("lifter.yaml", kShortLifter), "--to", "1"});
-  ASSERT_EQ(code, 0) << out;
+  ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kChattyLifter), "--to", "1"}, {});
+  // Stopped for a while early in the move (Ctrl-Z, then fg): the time passes,
+  // the lifter's ticks do not, and the progress follows the ticks.
+  ASSERT_TRUE(tool.WaitForOutput("vorn-io: progress  10%")) << tool.output();
+  tool.Signal(SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  tool.Signal(SIGCONT);
+  ASSERT_EQ(tool.Wait(), 0) << tool.output();
+  const std::string& out = tool.output();
   EXPECT_EQ(out.find('\033'), std::string::npos) << "escape codes in: " << out;
-  // Tenths in rising order, then the end; the library's own lines in between.
+  // Tenths in rising order, then the end; the library's own lines in between,
+  // each tenth after at least its share of the ramp's 100 "set pos" lines.
   const std::regex progress("vorn-io: progress +([0-9]+)%");
   int last = -1;
   for (auto it = std::sregex_iterator(out.begin(), out.end(), progress); it != std::sregex_iterator(); ++it) {
     const int percent = std::stoi((*it)[1]);
     EXPECT_GT(percent, last);
     EXPECT_EQ(percent % 10, 0);
+    const std::string before = out.substr(0, static_cast<std::size_t>(it->position()));
+    EXPECT_GE(static_cast<int>(vorn_io_test::Occurrences(before, "[INFO] set pos")), percent - 2)
+        << "at " << percent << "%:\n"
+        << out;
     last = percent;
   }
   EXPECT_EQ(last, 100);
