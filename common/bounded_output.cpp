@@ -1,4 +1,5 @@
 #include "common/bounded_output.h"
+#include "vorn_io/bounded_writer.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -173,3 +174,26 @@ Offer BoundedOutput::Write(const char* data, std::size_t size, StallBudget& budg
 }
 
 }  // namespace quorvane::detail
+
+namespace quorvane {
+
+BoundedWriter::BoundedWriter(int fd) : output_(std::make_unique<detail::BoundedOutput>(fd)) {}
+
+BoundedWriter::~BoundedWriter() = default;
+
+BoundedWriter::Result BoundedWriter::Write(std::string_view text, std::chrono::milliseconds bound, bool wait_to_start) {
+  detail::StallBudget budget(bound);
+  switch (output_->Write(text.data(), text.size(), budget, wait_to_start)) {
+    case detail::Offer::kWritten:
+      return Result::kWritten;
+    case detail::Offer::kRefused:
+      return Result::kRefused;
+    case detail::Offer::kCut:
+      return Result::kCut;
+    case detail::Offer::kFailed:
+      break;
+  }
+  return Result::kFailed;
+}
+
+}  // namespace quorvane

@@ -197,10 +197,10 @@ bool Session::Emit(std::string text, long lines, bool wait) {
   return true;
 }
 
-bool Session::Write(quorvane::detail::BoundedOutput& output, const std::string& text, bool wait) {
-  quorvane::detail::StallBudget budget(std::chrono::milliseconds(quorvane::Logger::kStallBoundMs));
+bool Session::Write(quorvane::BoundedWriter& output, const std::string& text, bool wait) {
   errno = 0;
-  if (output.Write(text.data(), text.size(), budget, wait) == quorvane::detail::Offer::kWritten) {
+  if (output.Write(text, std::chrono::milliseconds(quorvane::Logger::kStallBoundMs), wait) ==
+      quorvane::BoundedWriter::Result::kWritten) {
     return true;
   }
   const bool stalled = errno == 0 || errno == EAGAIN || errno == EWOULDBLOCK;

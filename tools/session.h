@@ -10,8 +10,8 @@
 
 #include <fmt/format.h>
 
-#include "common/bounded_output.h"
 #include "tools/commands.h"
+#include "vorn_io/bounded_writer.h"
 #include "vorn_io/logger.h"
 #include "vorn_io/vorn_io_interface.h"
 
@@ -87,12 +87,12 @@ class Session {
   /// Writes `text` (`lines` lines) below the status line's wipe and above its redraw; waits for room only if
   /// `wait` or nothing was lost.
   bool Emit(std::string text, long lines, bool wait);
-  bool Write(quorvane::detail::BoundedOutput& output, const std::string& text, bool wait);
+  bool Write(quorvane::BoundedWriter& output, const std::string& text, bool wait);
 
   quorvane::LogListener listener_{1U << 14U};  // room for a fast lifter's lines between two polls
   quorvane::LogLine line_;
-  quorvane::detail::BoundedOutput out_{STDOUT_FILENO};
-  quorvane::detail::BoundedOutput err_{STDERR_FILENO};
+  quorvane::BoundedWriter out_{STDOUT_FILENO};
+  quorvane::BoundedWriter err_{STDERR_FILENO};
   bool show_progress_;
   bool library_lines_;
   bool bar_;  ///< a terminal that can draw a status line
