@@ -1,4 +1,5 @@
 #include "common/bounded_output.h"
+#include "vorn_io/bounded_writer.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,15 +15,19 @@
 namespace quorvane::detail {
 namespace {
 
-// A write into a pipe whose reader has gone raises SIGPIPE; the host must
-// never see it. It is blocked around the write and, if the write raised it,
-// taken off again; one that was pending before is the host's and stays.
-ssize_t WriteWithoutSigpipe(int fd, const char* data, std::size_t size) {
-  sigset_t sigpipe_only;
-  sigemptyset(&sigpipe_only);
-  sigaddset(&sigpipe_only, SIGPIPE);
+// A write into a pipe whose reader has gone raises SIGPIPE, and one to a
+// terminal from a background process group (`stty tostop`) raises SIGTTOU,
+// which stops the whole process; the host must see neither. Both are blocked
+// around the write, and the kernel then lets the terminal's write through. A
+// SIGPIPE the write raised is taken off again; one that was pending before is
+// the host's and stays.
+ssize_t WriteShielded(int fd, const char* data, std::size_t size) {
+  sigset_t shielded;
+  sigemptyset(&shielded);
+  sigaddset(&shielded, SIGPIPE);
+  sigaddset(&shielded, SIGTTOU);
   sigset_t previous;
-  pthread_sigmask(SIG_BLOCK, &sigpipe_only, &previous);
+  pthread_sigmask(SIG_BLOCK, &shielded, &previous);
   bool pending_before = false;
   if (sigismember(&previous, SIGPIPE) == 1) {
     sigset_t pending;
@@ -31,6 +36,9 @@ ssize_t WriteWithoutSigpipe(int fd, const char* data, std::size_t size) {
   const ssize_t written = write(fd, data, size);
   const int error = errno;
   if (written < 0 && error == EPIPE && !pending_before) {
+    sigset_t sigpipe_only;
+    sigemptyset(&sigpipe_only);
+    sigaddset(&sigpipe_only, SIGPIPE);
     const timespec no_wait{0, 0};
     while (sigtimedwait(&sigpipe_only, nullptr, &no_wait) < 0 && errno == EINTR) {
     }
@@ -70,7 +78,7 @@ void BoundedOutput::Forget() {
   own_ = -1;
   target_ = -1;
   kind_ = Kind::kNone;
-  pipe_ = false;
+  shielded_ = false;
 }
 
 bool BoundedOutput::Follow() {
@@ -85,7 +93,7 @@ bool BoundedOutput::Follow() {
   Forget();
   device_ = info.st_dev;
   inode_ = info.st_ino;
-  pipe_ = S_ISFIFO(info.st_mode);
+  shielded_ = S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode);
   if (S_ISSOCK(info.st_mode)) {
     kind_ = Kind::kSocket;
     target_ = followed_;
@@ -113,8 +121,8 @@ ssize_t BoundedOutput::WriteOnce(const char* data, std::size_t size) const {
   if (kind_ == Kind::kSocket) {
     return send(target_, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
   }
-  if (pipe_) {
-    return WriteWithoutSigpipe(target_, data, size);
+  if (shielded_) {
+    return WriteShielded(target_, data, size);
   }
   return write(target_, data, size);
 }
@@ -166,3 +174,26 @@ Offer BoundedOutput::Write(const char* data, std::size_t size, StallBudget& budg
 }
 
 }  // namespace quorvane::detail
+
+namespace quorvane {
+
+BoundedWriter::BoundedWriter(int fd) : output_(std::make_unique<detail::BoundedOutput>(fd)) {}
+
+BoundedWriter::~BoundedWriter() = default;
+
+BoundedWriter::Result BoundedWriter::Write(std::string_view text, std::chrono::milliseconds bound, bool wait_to_start) {
+  detail::StallBudget budget(bound);
+  switch (output_->Write(text.data(), text.size(), budget, wait_to_start)) {
+    case detail::Offer::kWritten:
+      return Result::kWritten;
+    case detail::Offer::kRefused:
+      return Result::kRefused;
+    case detail::Offer::kCut:
+      return Result::kCut;
+    case detail::Offer::kFailed:
+      break;
+  }
+  return Result::kFailed;
+}
+
+}  // namespace quorvane

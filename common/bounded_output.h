@@ -51,7 +51,9 @@ enum class Offer {
 ///   description of its own (opened through /proc/self/fd), so the
 ///   descriptor's shared description, and with it the shell's, keeps its
 ///   flags. A pipe whose reader is gone fails with EPIPE; the SIGPIPE the
-///   kernel raises for it is blocked on the writing thread and consumed.
+///   kernel raises for it is blocked on the writing thread and consumed. A
+///   terminal that stops background writers (`stty tostop`) takes the text
+///   all the same: SIGTTOU is blocked around the write.
 /// - A socket gets send() with MSG_DONTWAIT | MSG_NOSIGNAL.
 /// - A regular file, block device or anything else gets ordinary writes.
 ///
@@ -95,7 +97,7 @@ class BoundedOutput {
   int own_ = -1;      // the private non-blocking description, if any
   dev_t device_ = 0;  // identity of the file last followed
   ino_t inode_ = 0;
-  bool pipe_ = false;       // a pipe or FIFO: a write may raise SIGPIPE
+  bool shielded_ = false;   // a pipe, FIFO or terminal: a write may raise SIGPIPE or SIGTTOU
   bool line_open_ = false;  // a cut left an unfinished line behind
 };
 

@@ -1,12 +1,12 @@
-// `vorn-io check`, and how a reader's account reads in words.
+// `vorn-io check` and `vorn-io keys`: how the readers' accounts and the key
+// tables read in words.
 #include <algorithm>
-#include <cstdio>
 
-#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
+#include "vorn_io/config_keys.h"
 
 namespace vorn_io::tool {
 namespace {
@@ -14,199 +14,149 @@ namespace {
 // In the order a person reads them: what, where, then the findings and the verdict.
 using json = nlohmann::ordered_json;
 
-/// Ordered: the worst of several is the greatest, and it is the exit code.
-enum class Result { kClean = kDone, kFlagged = kRefused, kError = kBadConfig };
+// Indexed by exit code: the worst of several results is the greatest.
+constexpr const char* kResults[] = {"clean", "flagged", "error"};
+static_assert(kDone == 0 && kRefused == 1 && kBadConfig == 2, "a check's results are its exit codes");
 
-const char* ResultName(Result result) {
-  return result == Result::kClean ? "clean" : result == Result::kFlagged ? "flagged" : "error";
-}
-
-/// The lifter's move, as long as it takes.
-struct Move {
-  unsigned long long ticks = 0;
-  double period_ms = 0.0;
-  double seconds = 0.0;
-};
-
-struct CheckedDescription {
-  std::string kind;    ///< "lifter", "gripper file", ...
-  std::string where;   ///< "root map", "key gripper", "section feetechmotor1", "file root"
-  std::string device;  ///< "lifter with a damiao motor", "gripper", ...
-  DescriptionAccount account;
-  std::optional<Move> move;
-  Result result = Result::kClean;
-};
-
-struct CheckedFile {
+/// One file's check: its lines printed as they come, or its JSON entry built.
+struct FileCheck {
+  bool as_json;
   std::string name;
-  std::string error;  ///< why it could not be read; then it holds no description
-  std::vector<CheckedDescription> descriptions;
-  Result result = Result::kClean;
+  json entry = json{{"file", name}};
+  json descriptions = json::array();
+  std::size_t flagged = 0;
+  int result = kDone;
+
+  void Describe(const std::string& kind, const std::string& where, const std::string& device,
+                const DescriptionAccount& account, const LifterReading* lifter = nullptr) {
+    const int verdict = account.HasError() ? kBadConfig : account.FlaggedCount() > 0 ? kRefused : kDone;
+    result = std::max(result, verdict);
+    flagged += account.FlaggedCount();
+    const bool moves = lifter != nullptr && lifter->motor.settings.vendor != MotorVendor::kNone &&
+                       verdict != kBadConfig && lifter->move_ticks > 0;
+    if (!as_json) {
+      fmt::print("{}: {}, {}\n  {:<12} {:<16} {}\n", name, device, where, "key", "value used", "from");
+      for (const KeyAccount& key : account.keys) {
+        fmt::print("{} {:<12} {:<16} {}{}{}\n", key.Flagged() ? '!' : ' ', Escaped(key.key),
+                   key.value.empty() ? std::string("-") : Escaped(key.value), OriginName(key.origin),
+                   key.detail.empty() ? "" : ": " + Escaped(key.detail),
+                   key.position ? fmt::format("  [{}:{}:{}]", name, key.position->line, key.position->column) : "");
+      }
+      if (moves) {
+        fmt::print("  a move: {} ticks of {:g} ms, about {:.1f} s\n", lifter->move_ticks, lifter->tick_period_ms,
+                   MoveSeconds(*lifter));
+      }
+      return;
+    }
+    json keys = json::array();
+    for (const KeyAccount& key : account.keys) {
+      json& line = keys.emplace_back(
+          json{{"key", key.key}, {"value", key.value}, {"origin", OriginName(key.origin)}, {"detail", key.detail}});
+      if (key.position) {
+        line["line"] = key.position->line;
+        line["column"] = key.position->column;
+      }
+    }
+    json& described = descriptions.emplace_back(
+        json{{"kind", kind}, {"where", where}, {"device", device}, {"keys", std::move(keys)}});
+    if (moves) {
+      described["move"] = {
+          {"ticks", lifter->move_ticks}, {"period_ms", lifter->tick_period_ms}, {"seconds", MoveSeconds(*lifter)}};
+    }
+    described["result"] = kResults[verdict];
+  }
 };
 
-CheckedDescription Describe(std::string kind, std::string where, std::string device, DescriptionAccount account) {
-  CheckedDescription description{std::move(kind), std::move(where), std::move(device), std::move(account), {}, {}};
-  description.result = description.account.HasError()           ? Result::kError
-                       : description.account.FlaggedCount() > 0 ? Result::kFlagged
-                                                                : Result::kClean;
-  return description;
-}
-
-std::vector<CheckedDescription> CheckSelection(const Selection& selection, const std::string& name) {
-  std::vector<CheckedDescription> checked;
-  if (selection.kind == DescriptionKind::kLifter) {
-    const LifterReading reading = ReadLifterDescription(selection.node);
-    checked.push_back(Describe(KindName(selection.kind), selection.where, LifterDevice(reading), reading.account));
-    if (reading.motor.settings.vendor != MotorVendor::kNone && !reading.account.HasError() && reading.move_ticks > 0) {
-      checked.back().move = Move{reading.move_ticks, reading.tick_period_ms, MoveSeconds(reading)};
-    }
-    return checked;
-  }
-  GripperSelection gripper = ReadGripper(selection, name);
-  if (!gripper.root.keys.empty()) {
-    checked.push_back(Describe(KindName(selection.kind), "file root", KindName(selection.kind), gripper.root));
-  }
-  for (GripperPart& part : gripper.parts) {
-    checked.push_back(Describe(KindName(selection.kind), part.where, "gripper", std::move(part.reading.account)));
-  }
-  return checked;
-}
-
-CheckedFile CheckFile(const std::string& path, const Selector& selector) {
-  CheckedFile file{FileName(path), {}, {}, Result::kClean};
+json CheckFile(const std::string& path, const Selector& selector, bool json_output, int& worst) {
+  FileCheck check{json_output, FileName(path)};
   try {
-    const DescriptionFile description = LoadDescription(path);
-    file.descriptions = CheckSelection(Select(description, selector, std::nullopt), description.name);
-  } catch (const ConfigError& error) {
-    file.error = error.what();
-  } catch (const YAML::Exception& error) {
-    file.error = fmt::format("{}: {}", file.name, error.what());
+    const DescriptionFile file = LoadDescription(path);
+    const Selection selection = Select(file, selector, std::nullopt);
+    const std::string kind = KindName(selection.kind);
+    if (selection.kind == DescriptionKind::kLifter) {
+      const LifterReading reading = ReadLifterDescription(selection.node);
+      check.Describe(kind, selection.where, LifterDevice(reading), Noted(file, reading.account), &reading);
+    } else {
+      const GripperSelection gripper = ReadGripper(selection, file.name);
+      const DescriptionAccount root = Noted(file, gripper.root);
+      if (!root.keys.empty()) {
+        check.Describe(kind, "file root", kind, root);
+      }
+      for (const GripperPart& part : gripper.parts) {
+        check.Describe(kind, part.where, "gripper", part.reading.account);
+      }
+    }
+  } catch (const std::exception& error) {  // ConfigError names its file; yaml-cpp's, or out of memory
+    if (std::ferror(stdout) != 0) {
+      throw;  // standard output failed, not the file
+    }
+    check.entry["error"] = Failure(error, check.name);
+    Warn("{}", Failure(error, check.name));
+    check.result = kBadConfig;
   }
-  if (!file.error.empty()) {
-    fmt::print(stderr, "vorn-io: {}\n", file.error);
-    file.result = Result::kError;
+  worst = std::max(worst, check.result);
+  if (json_output) {
+    check.entry["descriptions"] = std::move(check.descriptions);
+    check.entry["result"] = kResults[check.result];
+  } else if (!check.entry.contains("error")) {  // which standard error has told already
+    fmt::print("{}: {}\n", check.name,
+               check.result == kBadConfig ? "the device cannot be built from this description"
+               : check.flagged > 0        ? fmt::format("{} flagged (marked !)", check.flagged)
+                                          : "clean");
   }
-  for (const CheckedDescription& description : file.descriptions) {
-    file.result = std::max(file.result, description.result);
-  }
-  return file;
+  return check.entry;
 }
 
-void PrintKey(const KeyAccount& key, const std::string& file) {
-  std::string line = fmt::format("{} {:<12} {:<16} {}", key.Flagged() ? '!' : ' ', Escaped(key.key),
-                                 key.value.empty() ? std::string("-") : Escaped(key.value), OriginName(key.origin));
-  if (!key.detail.empty()) {
-    line += ": " + Escaped(key.detail);
-  }
-  if (key.position) {
-    line += fmt::format("  [{}:{}:{}]", file, key.position->line, key.position->column);
-  }
-  fmt::print("{}\n", line);
-}
+using keys::ConfigKey;
+using keys::Type;
 
-void PrintPlain(const CheckedFile& file) {
-  std::size_t flagged = 0;
-  for (const CheckedDescription& description : file.descriptions) {
-    fmt::print("{}: {}, {}\n", file.name, description.device, description.where);
-    fmt::print("  {:<12} {:<16} {}\n", "key", "value used", "from");
-    for (const KeyAccount& key : description.account.keys) {
-      PrintKey(key, file.name);
-    }
-    if (description.move) {
-      fmt::print("  a move: {} ticks of {:g} ms, about {:.1f} s\n", description.move->ticks,
-                 description.move->period_ms, description.move->seconds);
-    }
-    flagged += description.account.FlaggedCount();
-  }
-  if (file.result == Result::kError) {
-    // A file that could not be read has said so on standard error already.
-    if (file.error.empty()) {
-      fmt::print("{}: the device cannot be built from this description\n", file.name);
-    }
-  } else if (flagged > 0) {
-    fmt::print("{}: {} flagged (marked !)\n", file.name, flagged);
-  } else {
-    fmt::print("{}: clean\n", file.name);
+/// A table value as the device holds it: a float prints as a float (so the
+/// lifter's default speed reads 1.5707964, not 1.5707963705062866).
+std::string ValueText(Type type, double value) {
+  switch (type) {
+    case Type::kFloat:
+      return fmt::format("{}", static_cast<float>(value));
+    case Type::kDouble:
+      return fmt::format("{}", value);
+    case Type::kBool:
+      return value != 0.0 ? "true" : "false";
+    case Type::kString:
+      return "empty";
+    default:  // kInt, kUnsigned
+      return fmt::format("{}", static_cast<long long>(value));
   }
 }
 
-json DescriptionJson(const CheckedDescription& description) {
-  json keys = json::array();
-  for (const KeyAccount& key : description.account.keys) {
-    json entry{{"key", key.key}, {"value", key.value}, {"origin", OriginName(key.origin)}, {"detail", key.detail}};
-    if (key.position) {
-      entry["line"] = key.position->line;
-      entry["column"] = key.position->column;
-    }
-    keys.push_back(std::move(entry));
-  }
-  json entry{{"kind", description.kind},
-             {"where", description.where},
-             {"device", description.device},
-             {"keys", std::move(keys)}};
-  if (description.move) {
-    entry["move"] = {{"ticks", description.move->ticks},
-                     {"period_ms", description.move->period_ms},
-                     {"seconds", description.move->seconds}};
-  }
-  entry["result"] = ResultName(description.result);
-  return entry;
-}
-
-/// The whole check as one JSON document, with a final newline.
-std::string JsonReport(const std::vector<CheckedFile>& files, Result overall) {
-  json list = json::array();
-  for (const CheckedFile& file : files) {
-    json descriptions = json::array();
-    for (const CheckedDescription& description : file.descriptions) {
-      descriptions.push_back(DescriptionJson(description));
-    }
-    json entry{{"file", file.name}};
-    if (!file.error.empty()) {
-      entry["error"] = file.error;
-    }
-    entry["descriptions"] = std::move(descriptions);
-    entry["result"] = ResultName(file.result);
-    list.push_back(std::move(entry));
-  }
-  const json report{{"files", std::move(list)}, {"result", ResultName(overall)}};
-  // A description's bytes need not be UTF-8; JSON text must be.
-  return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-}
+// Indexed by `keys::Type`, and by `keys::Absent` but its default.
+constexpr const char* kTypeNames[] = {"int", "unsigned int", "float", "double", "bool", "string"};
+static_assert(std::size(kTypeNames) == static_cast<std::size_t>(Type::kString) + 1, "a name for every type");
+constexpr const char* kAbsentTexts[] = {"", "error: the load stops", "error line, no motor"};
+static_assert(std::size(kAbsentTexts) == static_cast<std::size_t>(keys::Absent::kNoMotor) + 1, "every absence");
 
 }  // namespace
 
-int RunCheck(const std::vector<std::string>& paths, const Selector& selector, bool json) {
-  std::vector<CheckedFile> files;
-  Result overall = Result::kClean;
+int RunCheck(const std::vector<std::string>& paths, const Selector& selector, bool json_output) {
+  int worst = kDone;
+  json files = json::array();
   for (const std::string& path : paths) {
-    files.push_back(CheckFile(path, selector));
-    overall = std::max(overall, files.back().result);
-    if (!json) {
-      PrintPlain(files.back());
-    }
+    files.push_back(CheckFile(path, selector, json_output, worst));
   }
-  if (json) {
-    fmt::print("{}", JsonReport(files, overall));
+  if (json_output) {
+    const json report{{"files", std::move(files)}, {"result", kResults[worst]}};
+    // A description's bytes need not be UTF-8; JSON text must be.
+    fmt::print("{}\n", report.dump(2, ' ', false, json::error_handler_t::replace));
   }
-  return static_cast<int>(overall);
+  return worst;
 }
 
 std::string Escaped(std::string_view text) {
   std::string escaped;
-  escaped.reserve(text.size());
   for (const char c : text) {
-    if (c == '\n') {
-      escaped += "\\n";
-    } else if (c == '\t') {
-      escaped += "\\t";
-    } else if (c == '\r') {
-      escaped += "\\r";
-    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-      escaped += fmt::format("\\x{:02x}", static_cast<unsigned char>(c));
-    } else {
-      escaped += c;
-    }
+    const auto byte = static_cast<unsigned char>(c);
+    const char* named = c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : nullptr;
+    escaped += named != nullptr              ? std::string(named)
+               : byte < 0x20 || byte == 0x7f ? fmt::format("\\x{:02x}", byte)
+                                             : std::string(1, c);
   }
   return escaped;
 }
@@ -221,27 +171,38 @@ double MoveSeconds(const LifterReading& reading) {
   return static_cast<double>(reading.move_ticks) * reading.tick_period_ms / 1000.0;
 }
 
-void PrintNotes(const std::string& file, const DescriptionAccount& account) {
-  bool any = false;
-  for (const KeyAccount& key : account.keys) {
-    if (key.Flagged()) {
-      fmt::print(stderr, "vorn-io: note: {}: {}: {}\n", file, Escaped(key.key), Escaped(key.detail));
-      any = true;
+std::string KeysText(bool markdown) {
+  // Cells of a Markdown table, or columns aligned for a terminal.
+  const char* row = markdown ? "| {} | {} | {} | {} | {} | {} |\n" : "  {:<12} {:<13} {:<22} {:<27} {:<8} {}\n";
+  std::string text;
+  const auto table = [&](const char* title, const char* reader, const auto& all) {
+    text +=
+        markdown
+            ? fmt::format("### {} keys\n\nRead by {}.\n\n", title, reader) +
+                  "| Key | Type | When absent | When unreadable | Vendor | Meaning |\n|---|---|---|---|---|---|\n"
+            : fmt::format("{} keys (read by {}):\n", title, reader) +
+                  fmt::format(fmt::runtime(row), "key", "type", "when absent", "when unreadable", "vendor", "meaning");
+    for (const ConfigKey* key : all) {
+      std::string meaning = key->meaning;
+      for (std::size_t at = 0; markdown && (at = meaning.find('|', at)) != std::string::npos; at += 2) {
+        meaning.insert(at, "\\");  // a bar would end the cell
+      }
+      const auto absent = static_cast<std::size_t>(key->when_absent);
+      text += fmt::format(fmt::runtime(row), markdown ? fmt::format("`{}`", key->name) : key->name,
+                          kTypeNames[static_cast<int>(key->type)],
+                          absent == 0 ? ValueText(key->type, key->absent_value) : kAbsentTexts[absent],
+                          key->has_fallback ? ValueText(key->type, key->fallback) : "error (yaml-cpp exception)",
+                          *key->vendor == '\0' ? "any" : key->vendor, meaning);
     }
-  }
-  if (any) {
-    fmt::print(stderr, "vorn-io: note: `vorn-io check {}` explains every key\n", file == FileName("-") ? "-" : file);
-  }
-}
-
-int ReportErrors(const std::string& file, const DescriptionAccount& account) {
-  for (const KeyAccount& key : account.keys) {
-    if (key.origin == KeyOrigin::kError) {
-      fmt::print(stderr, "vorn-io: {}: {}: {}\n", file, Escaped(key.key), Escaped(key.detail));
-    }
-  }
-  fmt::print(stderr, "vorn-io: {}: the device cannot be built from this description\n", file);
-  return kBadConfig;
+    text += "\n";
+  };
+  table("Lifter", "`UpdownLifter`, from its description map", keys::lifter::kAll);
+  table("Lifter motor", "`MotorAllocate`, from the same map as the lifter's keys", keys::motor::kAll);
+  table("Gripper",
+        "`ServoGripper`, from a parameter map, the \"gripper\" key of a gripper file or a \"feetechmotor<N>\" section "
+        "of a motor file",
+        keys::gripper::kAll);
+  return text;
 }
 
 }  // namespace vorn_io::tool

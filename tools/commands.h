@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstdio>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include <fmt/format.h>
 #include <yaml-cpp/yaml.h>
 #include <CLI/CLI.hpp>
 
@@ -21,30 +23,50 @@ class ConfigError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// How messages name the file at `path`: itself, or "<stdin>" for "-".
-std::string FileName(const std::string& path);
+/// "vorn-io: " and the text, as a line.
+template <typename... Args>
+std::string Line(fmt::format_string<Args...> format, Args&&... args) {
+  return "vorn-io: " + fmt::format(format, std::forward<Args>(args)...) + "\n";
+}
 
-/// A description file as it was read once.
+/// A line on standard error outside a move's session. Never throws: a closed standard error loses it.
+template <typename... Args>
+void Warn(fmt::format_string<Args...> format, Args&&... args) {
+  std::fputs(Line(format, std::forward<Args>(args)...).c_str(), stderr);
+}
+
+/// What went wrong with `file`: a `ConfigError` names its file itself; `std::bad_alloc` is out of memory.
+inline std::string Failure(const std::exception& error, const std::string& file) {
+  const bool named = dynamic_cast<const ConfigError*>(&error) != nullptr;
+  return named
+             ? error.what()
+             : file + ": " + (dynamic_cast<const std::bad_alloc*>(&error) != nullptr ? "out of memory" : error.what());
+}
+
+inline std::string FileName(const std::string& path) { return path == "-" ? std::string("<stdin>") : path; }
+
 struct DescriptionFile {
-  std::string name;  ///< the path, or "<stdin>" for "-"
-  YAML::Node root;
+  std::string name;
+  YAML::Node root;              ///< its first YAML document
+  DescriptionAccount findings;  ///< about the file itself: a second document, which no device reads
 };
 
 /// Reads `path` once ("-": standard input; a FIFO or a process substitution
-/// too) and parses it. A missing file, a directory, an unreadable file or a
-/// syntax error becomes a `ConfigError` with a message a person can act on.
+/// too), refusing more than 4 MiB, and parses it. A file that cannot be read
+/// or parsed is a `ConfigError` with a message a person can act on.
 DescriptionFile LoadDescription(const std::string& path);
+
+/// `account` with the findings about `file` itself after its keys.
+DescriptionAccount Noted(const DescriptionFile& file, DescriptionAccount account);
 
 enum class Device { kLifter, kGripper };
 
-/// What the command line says about the description.
 struct Selector {
   std::optional<std::string> node_path;  ///< "a/b" selects root["a"]["b"]
   std::optional<unsigned> motor;         ///< section feetechmotorN of a motor file
   std::optional<Device> as;              ///< --as: the device, whatever the keys say
 };
 
-/// The description the selector names in a file.
 struct Selection {
   DescriptionKind kind = DescriptionKind::kLifter;
   YAML::Node node;    ///< the root map, or the map under --node
@@ -58,11 +80,9 @@ struct Selection {
 /// Both refusals, and a --node path that is not there, are `ConfigError`s.
 Selection Select(const DescriptionFile& file, const Selector& selector, std::optional<Device> building);
 
-/// Reads a gripper selection (see ReadGripperSelection); a --motor section
-/// that is not in the file is a `ConfigError` that lists the sections there are.
+/// A --motor section that is not in the file is a `ConfigError` listing those there are.
 GripperSelection ReadGripper(const Selection& selection, const std::string& file_name);
 
-/// What `vorn-io lifter` and `vorn-io gripper` are asked to do.
 struct MoveRequest {
   std::string file;
   Selector selector;
@@ -73,55 +93,30 @@ struct MoveRequest {
   bool library_lines = true;  ///< the library's lines on standard output (SPDLOG_STDOUT)
 };
 
-/// Builds a lifter, moves it and waits for the move to end. Returns an exit code.
+/// The move commands; they return the exit code.
 int RunLifter(const MoveRequest& request);
-
-/// Builds a servo gripper, commands it (or not) and waits for its motion to
-/// settle. Returns an exit code.
 int RunGripper(const MoveRequest& request);
 
-/// `vorn-io check`: prints the readers' account of every description in
-/// each file ("-": standard input), as plain lines or as one JSON document.
-/// Returns the worst exit code among the files: 0 clean, 1 flagged, 2 an
-/// error (a file that cannot be read or selected from counts as one).
+/// `vorn-io check`: returns the worst of the files: 0 clean, 1 flagged, 2 an error.
 int RunCheck(const std::vector<std::string>& paths, const Selector& selector, bool json);
 
-/// `vorn-io keys`: the three key tables as the Markdown of README.md's
-/// configuration reference (which is generated from it), or as aligned text.
+/// `vorn-io keys`: the key tables as the Markdown of README.md's reference, or as aligned text.
 std::string KeysText(bool markdown);
 
-/// `vorn-io --sim <command>` and `vorn-io sim -- PROGRAM [ARGS...]`. The
-/// installed launcher preloads the simulation for both; here the tool makes
-/// sure it runs on it, and starts the program on it.
+/// `vorn-io --sim <command>` and `vorn-io sim -- PROGRAM [ARGS...]`.
 struct SimulationOptions {
   bool on_simulation = false;
   CLI::App* command = nullptr;
   std::vector<std::string> program;
 };
-
-/// Registers `--sim` and the `sim` command.
 void AddSimulationOptions(CLI::App& app, SimulationOptions& options);
-
 /// After parsing: nothing to go on with the command, or the exit code to end
-/// with. Refuses either form unless the loaded motor-driver library is the
-/// simulation; `sim` returns only when the program could not be started.
+/// with; `sim` returns only when the program could not be started.
 std::optional<int> HandleSimulation(const SimulationOptions& options);
 
-/// `text` with its control characters (below 0x20, and 0x7f) escaped as
-/// \n, \t, \r or \xNN, so a value cannot break or fake a line.
+/// `text` with its control characters escaped (\n, \t, \r, \xNN), so a value cannot break or fake a line.
 std::string Escaped(std::string_view text);
-
-/// "lifter with a damiao motor", "lifter without a motor".
 std::string LifterDevice(const LifterReading& reading);
-
-/// How long a move of the lifter takes, in seconds; 0 when it never ends.
 double MoveSeconds(const LifterReading& reading);
-
-/// Prints each flagged key of `account` as a note on standard error, so a
-/// person running a move learns what `vorn-io check` would tell them.
-void PrintNotes(const std::string& file, const DescriptionAccount& account);
-
-/// Prints the keys the device cannot be built from; returns the exit code for them.
-int ReportErrors(const std::string& file, const DescriptionAccount& account);
 
 }  // namespace vorn_io::tool

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include "install_layout.h"
@@ -19,113 +20,95 @@
 namespace {
 
 using vorn_io::tool::kBadConfig;
-using vorn_io::tool::kMotorDriverSoname;
+namespace layout = vorn_io::tool::layout;
 
-struct Paths {
-  std::string tool;
-  std::string library;
-  std::string simulation;
-};
-
-bool FindPaths(Paths& paths) {
-  char self[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
-  if (length <= 0) {
-    return false;
-  }
-  std::string bindir(self, static_cast<std::size_t>(length));
-  bindir.erase(bindir.rfind('/'));
-  std::string libdir = bindir + "/" + vorn_io::tool::layout::kLibdirFromBindir;
-  char resolved[PATH_MAX];
-  if (realpath(libdir.c_str(), resolved) != nullptr) {
-    libdir = resolved;  // the paths the tool reports read plainly
-  }
-  paths.tool = bindir + "/" + vorn_io::tool::layout::kToolFromBindir;
-  paths.library = libdir + "/libvorn_io.so.1";
-  paths.simulation = libdir + "/" + vorn_io::tool::layout::kSimulationDirFromLibdir + "/" + kMotorDriverSoname;
-  return true;
-}
-
-bool AsksForHelpOrVersion(int argc, char** argv) {
+/// Whether the command line drives no motor: help, the version flag, or the
+/// command `keys` or `check` (the first word that is no option nor the value
+/// of --log-level).
+bool DrivesNoMotor(int argc, char** argv) {
+  std::string command;
   for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0 ||
-        std::strcmp(argv[i], "--version") == 0) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "--version") {
       return true;
     }
-  }
-  return false;
-}
-
-[[noreturn]] void Exec(const Paths& paths, char** argv) {
-  std::fflush(stdout);
-  execv(paths.tool.c_str(), argv);
-  std::fprintf(stderr, "vorn-io: cannot run %s: %s\n", paths.tool.c_str(),
-               std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
-  std::exit(kBadConfig);               // NOLINT(concurrency-mt-unsafe)
-}
-
-/// Whether the simulation is installed where it belongs; says why not otherwise.
-bool SimulationUsable(const Paths& paths, bool report) {
-  void* handle = dlopen(paths.simulation.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    if (report) {
-      std::fprintf(stderr, "vorn-io: the simulated motors are not installed (%s); install libvorn-motor-sim\n",
-                   dlerror());  // NOLINT(concurrency-mt-unsafe)
+    if (arg == "--log-level") {
+      ++i;
+    } else if (command.empty() && arg[0] != '-') {
+      command = arg;
     }
-    return false;
+  }
+  return command == "keys" || command == "check";
+}
+
+/// Runs the tool, on the simulation at `simulation` if given: by absolute
+/// path, it wins over any libvorn_motor.so.1 the loader would find, and the
+/// tool checks that it did.
+[[noreturn]] void Exec(const std::string& tool, char** argv, const std::string& simulation = {}) {
+  if (!simulation.empty()) {
+    setenv("LD_PRELOAD", simulation.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
+  }
+  execv(tool.c_str(), argv);
+  std::fprintf(stderr, "vorn-io: cannot run %s: %s\n", tool.c_str(), std::strerror(errno));  // NOLINT
+  std::exit(kBadConfig);  // NOLINT(concurrency-mt-unsafe)
+}
+
+/// Why the simulation at `path` cannot be used, or nothing.
+std::string SimulationUnusable(const std::string& path) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    return std::string("the simulated motors are not installed (") + dlerror() + "); install libvorn-motor-sim";
   }
   const bool simulated = vorn_io::tool::IsSimulation(handle);
   dlclose(handle);
-  if (!simulated && report) {
-    std::fprintf(stderr, "vorn-io: %s is not the simulation; reinstall libvorn-motor-sim\n", paths.simulation.c_str());
-  }
-  return simulated;
-}
-
-[[noreturn]] void ExecOnSimulation(const Paths& paths, char** argv) {
-  // By absolute path, so that it wins over any libvorn_motor.so.1 the loader
-  // would find; the tool checks that it did.
-  setenv("LD_PRELOAD", paths.simulation.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
-  Exec(paths, argv);
+  return simulated ? "" : path + " is not the simulation; reinstall libvorn-motor-sim";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  Paths paths;
-  if (!FindPaths(paths)) {
+  char self[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
+  if (length <= 0) {
     std::fprintf(stderr, "vorn-io: cannot tell where vorn-io is installed (/proc/self/exe: %s)\n",
                  std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
     return kBadConfig;
   }
+  self[length] = '\0';
+  const std::string bindir = std::string(self).erase(std::string(self).rfind('/'));
+  std::string libdir = bindir + "/" + layout::kLibdirFromBindir;
+  char resolved[PATH_MAX];
+  if (realpath(libdir.c_str(), resolved) != nullptr) {
+    libdir = resolved;  // the paths the tool reports read plainly
+  }
+  const std::string tool = bindir + "/" + layout::kToolFromBindir;
+  const std::string simulation =
+      libdir + "/" + layout::kSimulationDirFromLibdir + "/" + vorn_io::tool::kMotorDriverSoname;
   if (argc > 1 && (std::strcmp(argv[1], "--sim") == 0 || std::strcmp(argv[1], "sim") == 0)) {
-    if (!SimulationUsable(paths, true)) {
+    const std::string unusable = SimulationUnusable(simulation);
+    if (!unusable.empty()) {
+      std::fprintf(stderr, "vorn-io: %s\n", unusable.c_str());
       return kBadConfig;
     }
-    ExecOnSimulation(paths, argv);
+    Exec(tool, argv, simulation);
   }
   // The very library the tool will load, with every symbol bound now, so a
   // missing or incomplete motor-driver library shows here and not as the
   // loader's message.
-  if (dlopen(paths.library.c_str(), RTLD_NOW | RTLD_LOCAL) != nullptr) {
-    Exec(paths, argv);
+  if (dlopen((libdir + "/libvorn_io.so.1").c_str(), RTLD_NOW | RTLD_LOCAL) != nullptr) {
+    Exec(tool, argv);
   }
   const std::string error = dlerror();  // NOLINT(concurrency-mt-unsafe)
-  if (AsksForHelpOrVersion(argc, argv) && SimulationUsable(paths, false)) {
-    ExecOnSimulation(paths, argv);  // builds no motor
+  if (DrivesNoMotor(argc, argv) && SimulationUnusable(simulation).empty()) {
+    Exec(tool, argv, simulation);  // it never creates a motor
   }
-  const bool driver_side =
-      error.find("libvorn_motor") != std::string::npos ||
-      (error.find("undefined symbol") != std::string::npos &&
-       (error.find("damiaoMotor") != std::string::npos || error.find("feetechMotor") != std::string::npos ||
-        error.find("MotorInterface") != std::string::npos));
-  if (driver_side) {
-    std::fprintf(stderr,
-                 "vorn-io: no usable motor-driver library %s (%s): install the motor vendor's driver where the loader "
-                 "finds it, or run on simulated motors with vorn-io --sim <command>\n",
-                 kMotorDriverSoname, error.c_str());
-  } else {
-    std::fprintf(stderr, "vorn-io: cannot load %s\n", error.c_str());
-  }
+  const bool driver =
+      std::regex_search(error, std::regex("libvorn_motor|undefined symbol.*(damiaoMotor|feetechMotor|MotorInterface)"));
+  const std::string why = driver ? std::string("no usable motor-driver library ") + vorn_io::tool::kMotorDriverSoname +
+                                       " (" + error +
+                                       "): install the motor vendor's driver where the loader finds it, or run on "
+                                       "simulated motors with vorn-io --sim <command>"
+                                 : "cannot load " + error;
+  std::fprintf(stderr, "vorn-io: %s\n", why.c_str());
   return kBadConfig;
 }

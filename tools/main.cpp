@@ -1,17 +1,13 @@
 // vorn-io: drives one vorn_io device from the command line, checks device
 // descriptions and prints the key tables.
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <exception>
-#include <optional>
-#include <string>
-#include <system_error>
-#include <vector>
+#include <fcntl.h>
+#include <unistd.h>
 
-#include <fmt/format.h>
-#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <system_error>
 
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
@@ -24,8 +20,7 @@ namespace {
 
 // Follows the exit codes in --help.
 constexpr const char* kEnvironment =
-    "\n"
-    "Environment:\n"
+    "\nEnvironment:\n"
     "  SPDLOG_STDOUT    true: the library's lines on standard output; false: none (default true)\n"
     "  SPDLOG_SYSTEMD   true: one systemd journal entry per line; false: none (default false)\n"
     "  SPDLOG_LEVEL     trace, debug, info, warning, error, critical (default info);\n"
@@ -39,121 +34,101 @@ constexpr const char* kEnvironment =
     "  Each VORN_MOTOR_SIM_ variable also exists per vendor (VORN_MOTOR_SIM_DAMIAO_..., _FEETECH_...),\n"
     "  which takes precedence.\n";
 
-std::string HelpFooter() {
-  std::string text = "Exit codes:\n";
-  for (const ExitCodeMeaning& row : kExitCodes) {
-    text += fmt::format("  {:<4} {}\n", row.code, row.meaning);
+/// `code`, unless what was printed did not reach standard output: `error`
+/// (an errno value) or stdio's says why.
+int CheckedOutput(int code, int error = 0) {
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
+    return code;
   }
-  return text + kSignalExitCodes + kEnvironment;
-}
-
-int ReportOutputFailure(const std::string& reason) {
-  fmt::print(stderr, "vorn-io: cannot write to standard output: {}\n", reason);
+  Warn("cannot write to standard output: {}", std::strerror(error != 0 ? error : errno));  // NOLINT
   return kOutputFailed;
 }
 
-/// The exit code `code`, unless what was printed did not reach standard output.
-int CheckedOutput(int code) {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    return ReportOutputFailure(std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
+/// Adds FILE (to `file`), --node, --as (one of `kinds`) and --motor (but for a lifter).
+template <typename File>
+void AddDescription(CLI::App& command, Selector& selector, std::string& as, File& file, const std::string& file_help,
+                    const std::vector<std::string>& kinds) {
+  command.add_option("FILE", file, file_help)->required();
+  command.add_option("--node", selector.node_path,
+                     "use the map under this key (a/b for nested keys) instead of the root");
+  command
+      .add_option("--as", as,
+                  kinds.size() > 1
+                      ? "the device the file describes (default: detected)"
+                      : "build a " + kinds[0] + " even if the file's keys look like another kind of device")
+      ->check(CLI::IsMember(kinds));
+  if (kinds[0] != "lifter" || kinds.size() > 1) {
+    command.add_option("--motor", selector.motor, "use section feetechmotorN of a motor file");
   }
-  return code;
 }
 
-struct Options {
+void AddMove(CLI::App& command, MoveRequest& move, const std::string& to_help, const std::string& timeout_help) {
+  command.add_option("--to", move.to, to_help)->check(CLI::IsMember({0, 1}));
+  const auto seconds = [](const std::string& text) {
+    double value = 0.0;
+    const bool usable = CLI::detail::lexical_cast(text, value) && std::isfinite(value) && value > 0.0;
+    return usable ? std::string() : "must be a finite number of seconds above 0: " + text;
+  };
+  command.add_option("--timeout", move.timeout_seconds, "give up after this many seconds (" + timeout_help + ")")
+      ->check(CLI::Validator(seconds, "SECONDS"));
+}
+
+int Main(int argc, char** argv) {
+  // A closed standard output or error (`>&- 2>&-`) gets a descriptor that
+  // fails every write, so that no file the tool opens takes its number.
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0) {
+      static_cast<void>(open("/", O_RDONLY | O_DIRECTORY));  // NOLINT(android-cloexec-open): it stays
+    }
+  }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // check's results and errors in their order
+
   MoveRequest move;
-  std::vector<std::string> files;  ///< check's
-  std::string node;
+  std::vector<std::string> files;  // check's
   std::string as;
+  std::string log_level;
   bool markdown = false;
   bool json = false;
   bool quiet = false;
   bool no_progress = false;
-  std::string log_level;
-};
-
-void AddNode(CLI::App& command, Options& options) {
-  command.add_option("--node", options.node, "use the map under this key (a/b for nested keys) instead of the root");
-}
-
-void AddAs(CLI::App& command, Options& options, const char* kind) {
-  command
-      .add_option("--as", options.as,
-                  std::string("build a ") + kind + " even if the file's keys look like another kind of device")
-      ->check(CLI::IsMember({kind}));
-}
-
-void AddTimeout(CLI::App& command, Options& options, const char* default_text) {
-  command
-      .add_option("--timeout", options.move.timeout_seconds,
-                  std::string("give up after this many seconds (") + default_text + ")")
-      ->check(CLI::Validator(
-          [](const std::string& text) {
-            double seconds = 0.0;
-            if (!CLI::detail::lexical_cast(text, seconds) || !std::isfinite(seconds) || seconds <= 0.0) {
-              return std::string("must be a finite number of seconds above 0: ") + text;
-            }
-            return std::string();
-          },
-          "SECONDS"));
-}
-
-int Main(int argc, char** argv) {
-  // Line by line, so the tool's lines written through stdio and those it
-  // writes itself keep their order when standard output is a pipe or a file.
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
-
-  Options options;
   CLI::App app{"vorn-io: move, check and explain vorn_io devices (lifters and servo grippers)", "vorn-io"};
   app.require_subcommand(1);
-  app.footer(HelpFooter());
+  std::string footer = "Exit codes:\n";
+  for (const ExitCodeMeaning& row : kExitCodes) {
+    footer += fmt::format("  {:<4} {}\n", row.code, row.meaning);
+  }
+  app.footer(footer + kSignalExitCodes + kEnvironment);
   app.set_version_flag("--version", get_version_str());
-  // The tool's own options may follow the command, as in `vorn-io lifter FILE --to 1 -q`.
-  app.fallthrough();
-  app.add_flag("-q,--quiet", options.quiet, "no progress, and only the library's warnings and errors");
-  app.add_option("--log-level", options.log_level, "the library's log level for this run (wins over SPDLOG_LEVEL)")
+  app.set_help_all_flag("--help-all", "print this help and every command's options (as the manual page does)");
+  app.fallthrough();  // the tool's own options may follow the command: `vorn-io lifter FILE --to 1 -q`
+  app.add_flag("-q,--quiet", quiet, "no progress, and only the library's warnings and errors");
+  app.add_option("--log-level", log_level, "the library's log level for this run (wins over SPDLOG_LEVEL)")
       ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error", "critical", "off"}));
-  app.add_flag("--no-progress", options.no_progress, "no progress bar or progress lines");
+  app.add_flag("--no-progress", no_progress, "no progress bar or progress lines");
   SimulationOptions simulation;
   AddSimulationOptions(app, simulation);
 
   CLI::App* version =
       app.add_subcommand("version", "print the library's version line and the motor-driver library loaded");
-
   CLI::App* lifter = app.add_subcommand("lifter", "build a lifter from a description, move it and wait for the move");
-  lifter->add_option("FILE", options.move.file, "lifter description (YAML map with the lifter's and its motor's keys)")
-      ->required();
-  AddNode(*lifter, options);
-  lifter->add_option("--to", options.move.to, "the state to move to")->required()->check(CLI::IsMember({0, 1}));
-  lifter->add_option("--initial", options.move.initial, "declare the state the lifter starts in (default 0)")
+  AddDescription(*lifter, move.selector, as, move.file,
+                 "lifter description (YAML map with the lifter's and its motor's keys)", {"lifter"});
+  AddMove(*lifter, move, "the state to move to", "default: 1.5 times the move's length plus 5 s");
+  lifter->get_option("--to")->required();
+  lifter->add_option("--initial", move.initial, "declare the state the lifter starts in (default 0)")
       ->check(CLI::IsMember({0, 1}));
-  AddAs(*lifter, options, "lifter");
-  AddTimeout(*lifter, options, "default: 1.5 times the move's length plus 5 s");
-
   CLI::App* gripper =
       app.add_subcommand("gripper", "build a servo gripper, command it and wait until its motion has settled");
-  gripper
-      ->add_option("FILE", options.move.file,
-                   "gripper file (root key \"gripper\") or motor file (sections feetechmotorN)")
-      ->required();
-  gripper->add_option("--motor", options.move.selector.motor, "use section feetechmotorN of a motor file");
-  AddNode(*gripper, options);
-  gripper->add_option("--to", options.move.to, "0 opens, 1 closes; without it, waits for the start-up move")
-      ->check(CLI::IsMember({0, 1}));
-  AddAs(*gripper, options, "gripper");
-  AddTimeout(*gripper, options, "default: 90 s");
-
+  AddDescription(*gripper, move.selector, as, move.file,
+                 "gripper file (root key \"gripper\") or motor file (sections feetechmotorN)", {"gripper"});
+  AddMove(*gripper, move, "0 opens, 1 closes; without it, waits for the start-up move", "default: 90 s");
   CLI::App* check = app.add_subcommand(
       "check", "explain descriptions key by key without creating a motor; exit 1 if anything is flagged");
-  check->add_option("FILE", options.files, "lifter, gripper or motor files (-: standard input)")->required();
-  check->add_flag("--json", options.json, "print one JSON document instead of lines");
-  AddNode(*check, options);
-  check->add_option("--motor", options.move.selector.motor, "use section feetechmotorN of a motor file");
-  check->add_option("--as", options.as, "the device the file describes (default: detected)")
-      ->check(CLI::IsMember({"lifter", "gripper"}));
-
+  AddDescription(*check, move.selector, as, files, "lifter, gripper or motor files (-: standard input)",
+                 {"lifter", "gripper"});
+  check->add_flag("--json", json, "print one JSON document instead of lines");
   CLI::App* keys = app.add_subcommand("keys", "print every configuration key with its type, default and fallback");
-  keys->add_flag("--markdown", options.markdown, "as the Markdown tables of README.md");
+  keys->add_flag("--markdown", markdown, "as the Markdown tables of README.md");
 
   try {
     app.parse(argc, argv);
@@ -161,66 +136,60 @@ int Main(int argc, char** argv) {
     const std::vector<std::string> rest = app.remaining();
     if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && app.get_subcommands().empty() && !rest.empty() &&
         rest.front().rfind('-', 0) != 0) {
-      std::string commands;
+      std::vector<std::string> commands;
       for (const CLI::App* command : app.get_subcommands({})) {
-        commands += (commands.empty() ? "" : ", ") + command->get_name();
+        commands.push_back(command->get_name());
       }
-      fmt::print(stderr, "vorn-io: unknown command \"{}\" (the commands: {}); see --help\n", rest.front(), commands);
+      Warn("unknown command \"{}\" (the commands: {}); see --help", rest.front(), fmt::join(commands, ", "));
       return kBadConfig;
     }
-    const int code = app.exit(error);
-    return code == 0 ? CheckedOutput(kDone) : kBadConfig;
+    return app.exit(error) == 0 ? CheckedOutput(kDone) : kBadConfig;
   }
   // The library's own console output is off for the run: the move commands
-  // print its lines themselves (below their progress bar), and nothing else
-  // may reach standard output besides a command's results. Configured before
-  // its first line, the logger says nothing about variables left unset.
+  // print its lines themselves, and nothing else may reach standard output
+  // besides a command's results. Configured before its first line, the logger
+  // says nothing about variables left unset.
   quorvane::LogSettings settings{false, std::nullopt, std::nullopt};
-  if (!options.log_level.empty() || options.quiet) {
-    settings.level = spdlog::level::from_str(options.log_level.empty() ? "warn" : options.log_level);
+  if (!log_level.empty() || quiet) {
+    settings.level = spdlog::level::from_str(log_level.empty() ? "warn" : log_level);
   }
-  options.move.library_lines = quorvane::Logger::Configure(settings).console.value_or(true);
-
+  move.library_lines = quorvane::Logger::Configure(settings).console.value_or(true);
+  move.show_progress = !quiet && !no_progress;
+  if (!as.empty()) {
+    move.selector.as = as == "lifter" ? Device::kLifter : Device::kGripper;
+  }
   try {
     if (const std::optional<int> code = HandleSimulation(simulation)) {
       return *code;
     }
-    if (!options.node.empty()) {
-      options.move.selector.node_path = options.node;
-    }
-    if (!options.as.empty()) {
-      options.move.selector.as = options.as == "lifter" ? Device::kLifter : Device::kGripper;
-    }
-    options.move.show_progress = !options.quiet && !options.no_progress;
-    int code = kBadConfig;
+    // A write to a terminal that stops background writers (`stty tostop`)
+    // goes through instead of stopping the tool, perhaps mid-move; the
+    // lifter's thread, created later, inherits the mask.
+    sigset_t ttou;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    pthread_sigmask(SIG_BLOCK, &ttou, nullptr);
     if (version->parsed()) {
-      fmt::print("{}\n{}\n", get_version_str(), DescribeMotorDriver(LoadedMotorDriver()));
-      code = kDone;
+      const MotorDriver driver = LoadedMotorDriver();
+      fmt::print("{}\nmotor-driver library: {}\n", get_version_str(),
+                 driver.path.empty() ? fmt::format("no {} loaded", kMotorDriverSoname)
+                 : driver.simulated  ? driver.path + " (the simulation: no hardware moves)"
+                                     : driver.path + " (not the simulation)");
     } else if (keys->parsed()) {
-      fmt::print("{}", KeysText(options.markdown));
-      code = kDone;
-    } else if (check->parsed()) {
-      code = RunCheck(options.files, options.move.selector, options.json);
-    } else if (lifter->parsed()) {
-      code = RunLifter(options.move);
-    } else if (gripper->parsed()) {
-      code = RunGripper(options.move);
+      fmt::print("{}", KeysText(markdown));
     }
-    return CheckedOutput(code);
-  } catch (const std::system_error& error) {
-    // fmt's failed write to standard output; anything else is the file's.
-    if (std::ferror(stdout) != 0) {
-      return ReportOutputFailure(error.code().message());
-    }
-    fmt::print(stderr, "vorn-io: {}: {}\n", options.move.file, error.what());
-    return kBadConfig;
-  } catch (const ConfigError& error) {
-    std::fflush(stdout);
-    fmt::print(stderr, "vorn-io: {}\n", error.what());  // it names its file
-    return kBadConfig;
+    return CheckedOutput(check->parsed()     ? RunCheck(files, move.selector, json)
+                         : lifter->parsed()  ? RunLifter(move)
+                         : gripper->parsed() ? RunGripper(move)
+                                             : kDone);
   } catch (const std::exception& error) {
+    // fmt's failed write to standard output; anything else is about the file.
+    const auto* output = dynamic_cast<const std::system_error*>(&error);
+    if (output != nullptr && std::ferror(stdout) != 0) {
+      return CheckedOutput(kBadConfig, output->code().value());
+    }
     std::fflush(stdout);
-    fmt::print(stderr, "vorn-io: {}: {}\n", options.move.file, error.what());
+    Warn("{}", Failure(error, FileName(move.file)));
     return kBadConfig;
   }
 }

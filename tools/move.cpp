@@ -1,11 +1,5 @@
 // `vorn-io lifter` and `vorn-io gripper`: build the device, command it, poll
-// it to the end of its move and shut it down.
-#include <chrono>
-#include <cstdio>
-#include <string>
-
-#include <fmt/format.h>
-
+// it to the end of its move, shut it down and say how the move went.
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
 #include "tools/session.h"
@@ -26,81 +20,36 @@ constexpr std::chrono::milliseconds kGripperPollPeriod{5};
 // A full stroke of the real servo at the gripper's fixed speed takes about a minute.
 constexpr double kGripperTimeoutSeconds = 90.0;
 
-/// Says how a lifter's move that has ended went; returns its exit code.
-int ReportEnd(const UpdownLifter::MoveOutcome& outcome, int to, int status, double elapsed) {
-  if (outcome.abandoned) {
-    fmt::print(
-        stderr,
-        "vorn-io: the move to {} was abandoned after {:.1f} s on a failing motor ({} failed calls); the lifter stopped "
-        "between its states\n",
-        to, elapsed, outcome.failedCalls);
-    return kAbandoned;
+/// Whether a device can be built from `account`. If not, says why on standard
+/// error; else prints each flagged key as a note there, so a person running a
+/// move learns what `vorn-io check` would tell them.
+bool Usable(const std::string& file, const DescriptionAccount& account) {
+  const bool usable = !account.HasError();
+  for (const KeyAccount& key : account.keys) {
+    if (usable ? key.Flagged() : key.origin == KeyOrigin::kError) {
+      Warn("{}{}: {}: {}", usable ? "note: " : "", file, Escaped(key.key), Escaped(key.detail));
+    }
   }
-  fmt::print("vorn-io: lifter in state {} after {:.1f} s\n", status, elapsed);
-  if (outcome.failedCalls > 0) {
-    fmt::print(stderr, "vorn-io: {} motor calls failed during the move\n", outcome.failedCalls);
+  if (!usable) {
+    Warn("{}: the device cannot be built from this description", file);
+  } else if (account.FlaggedCount() > 0) {
+    Warn("note: `vorn-io check {}` explains every key", file == FileName("-") ? "-" : file);
   }
-  if (outcome.heldTicks > 0) {
-    fmt::print(
-        stderr,
-        "vorn-io: the torque hold stopped the motor on {} ticks (an obstacle?); it may not have covered the travel\n",
-        outcome.heldTicks);
-    return kHeld;
-  }
-  return kDone;
+  return usable;
 }
 
 }  // namespace
-
-std::optional<double> Session::Await(std::chrono::milliseconds period, double timeout_seconds,
-                                     const std::string& pending, const std::function<bool(double)>& poll) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point start = Clock::now();
-  const auto elapsed = [start] { return std::chrono::duration<double>(Clock::now() - start).count(); };
-  while (signals_.Received() == 0) {
-    if (poll(elapsed())) {
-      console_.Pump();
-      return elapsed();
-    }
-    if (elapsed() >= timeout_seconds) {
-      console_.Pump();
-      console_.ClearStatus();
-      fmt::print(stderr, "vorn-io: timed out after {:.1f} s, {}\n", elapsed(), pending);
-      return std::nullopt;
-    }
-    signals_.WaitFor(period);
-  }
-  return std::nullopt;
-}
-
-int Session::Finish(int code) {
-  console_.ClearStatus();
-  const int signal = signals_.Received();
-  if (signal != 0) {
-    console_.Print(fmt::format("vorn-io: {} received, shutting the device down\n", StopSignalName(signal)));
-  }
-  // A signal from here on cannot stop anything sooner; it is told so.
-  signals_.ShuttingDown();
-  if (device_) {
-    device_.reset();
-    console_.Print(fmt::format("vorn-io: {}\n", released_));
-  }
-  console_.Pump();
-  std::fflush(stdout);
-  return signal != 0 ? ExitCodeOfSignal(signal) : code;
-}
 
 int RunLifter(const MoveRequest& request) {
   const DescriptionFile file = LoadDescription(request.file);
   const Selection target = Select(file, request.selector, Device::kLifter);
   const LifterReading reading = ReadLifterDescription(target.node);
-  if (reading.account.HasError()) {
-    return ReportErrors(file.name, reading.account);
+  if (!Usable(file.name, Noted(file, reading.account))) {
+    return kBadConfig;
   }
-  PrintNotes(file.name, reading.account);
 
   Session session(request.show_progress, request.library_lines);
-  fmt::print("vorn-io: {} from {} ({})\n", LifterDevice(reading), file.name, target.where);
+  session.Say(Line("{} from {} ({})", LifterDevice(reading), file.name, target.where));
   // The reading has reported every key the lifter cannot be built from; what
   // is left is the motor's own refusal.
   UpdownLifter* lifter = session.Build<UpdownLifter>(
@@ -115,26 +64,49 @@ int RunLifter(const MoveRequest& request) {
   }
   const int to = request.to.value_or(0);
   if (lifter->setIoStatus(to) != 0) {
-    session.console().Pump();
-    fmt::print(stderr, "vorn-io: the lifter refused the move to {} (its log line above says why)\n", to);
-    return session.Finish(kRefused);
+    return session.Finish(kRefused, {}, Line("the lifter refused the move to {} (its log line above says why)", to));
   }
   const double expected = MoveSeconds(reading);
+  const double timeout = request.timeout_seconds.value_or(expected * kTimeoutFactor + kTimeoutMarginSeconds);
   int status = -1;
-  const std::optional<double> took = session.Await(
-      kLifterPollPeriod, request.timeout_seconds.value_or(expected * kTimeoutFactor + kTimeoutMarginSeconds),
-      fmt::format("the move to {} has not ended", to), [&](double elapsed) {
-        lifter->getIoStatus(status);
-        if (status == -1) {
-          session.console().Ramp(expected > 0 ? elapsed / expected : 0.0, expected - elapsed);
-        }
-        return status != -1;
-      });
+  const std::optional<double> took = session.Await(kLifterPollPeriod, timeout, [&](double /*elapsed*/) {
+    lifter->getIoStatus(status);
+    // The share of the ramp done, by the lifter's own ticks: a process
+    // stopped for a while (Ctrl-Z, SIGSTOP) shows where the lifter is, not
+    // how much time has passed.
+    const UpdownLifter::MoveProgress progress = lifter->moveProgress();
+    const double done = progress.ticksTotal > 0
+                            ? static_cast<double>(progress.ticksDone) / static_cast<double>(progress.ticksTotal)
+                            : 0;
+    if (status == -1) {
+      session.Ramp(done, (1.0 - done) * expected);
+    }
+    return status != -1;
+  });
   if (!took) {
-    return session.Finish(kTimedOut);  // or a signal's code
+    return session.Finish(kTimedOut, {}, Line("timed out after {:.1f} s, the move to {} has not ended", timeout, to));
   }
-  session.console().RampDone();
-  return session.Finish(ReportEnd(lifter->lastMove(), to, status, *took));
+  session.RampDone();
+  const UpdownLifter::MoveOutcome outcome = lifter->lastMove();
+  if (outcome.abandoned) {
+    return session.Finish(kAbandoned, {},
+                          Line("the move to {} was abandoned after {:.1f} s on a failing motor ({} "
+                               "failed calls); the lifter stopped between its states",
+                               to, *took, outcome.failedCalls));
+  }
+  std::string err = outcome.failedCalls == 0 ? "" : Line("{} motor calls failed during the move", outcome.failedCalls);
+  if (outcome.heldTicks > 0) {
+    err += Line("the torque hold stopped the motor on {} ticks (an obstacle?); it may not have covered the travel",
+                outcome.heldTicks);
+  }
+  if (outcome.unheldTicks > 0) {
+    err += Line(
+        "warning: on {} ticks the torque reached the limit in the direction the lifter does not hold on, "
+        "and the ramp pushed through (README: which way the lifter holds)",
+        outcome.unheldTicks);
+  }
+  const bool resisted = outcome.heldTicks > 0 || outcome.unheldTicks > 0;
+  return session.Finish(resisted ? kHeld : kDone, Line("lifter in state {} after {:.1f} s", status, *took), err);
 }
 
 int RunGripper(const MoveRequest& request) {
@@ -145,17 +117,16 @@ int RunGripper(const MoveRequest& request) {
                                   fmt::join(gripper_file.motors, ", ")));
   }
   const GripperPart& part = gripper_file.parts.front();
+  DescriptionAccount noted = Noted(file, gripper_file.root);
+  noted.keys.insert(noted.keys.end(), part.reading.account.keys.begin(), part.reading.account.keys.end());
   // The gripper's loader would log the error and build a motor from whatever
   // it had read by then; no motor is driven from a description it rejects.
-  if (part.reading.account.HasError()) {
-    return ReportErrors(file.name, part.reading.account);
+  if (!Usable(file.name, noted)) {
+    return kBadConfig;
   }
-  DescriptionAccount noted = gripper_file.root;
-  noted.keys.insert(noted.keys.end(), part.reading.account.keys.begin(), part.reading.account.keys.end());
-  PrintNotes(file.name, noted);
 
   Session session(request.show_progress, request.library_lines);
-  fmt::print("vorn-io: gripper from {} ({})\n", file.name, part.where);
+  session.Say(Line("gripper from {} ({})", file.name, part.where));
   // Built from the parameter map already read, whatever the layout: the
   // gripper's file loaders would read the path a second time, and a FIFO or
   // a process substitution has nothing left to give then.
@@ -164,27 +135,25 @@ int RunGripper(const MoveRequest& request) {
   if (gripper == nullptr || session.Signal() != 0) {
     return session.Finish(kBadConfig);  // a signal's own code wins
   }
-  if (request.to) {
-    gripper->setIoStatus(*request.to);
+  if (request.to && gripper->setIoStatus(*request.to) != 0) {
+    return session.Finish(kRefused, {},
+                          Line("the gripper refused the command {} (its log line above says why)", *request.to));
   }
   long polls = 0;
-  const std::optional<double> took =
-      session.Await(kGripperPollPeriod, request.timeout_seconds.value_or(kGripperTimeoutSeconds),
-                    "the gripper has not settled", [&](double elapsed) {
-                      int status = 0;
-                      gripper->getIoStatus(status);
-                      ++polls;
-                      if (status != 1) {
-                        session.console().Settling(polls, elapsed);
-                      }
-                      return status == 1;
-                    });
+  const double timeout = request.timeout_seconds.value_or(kGripperTimeoutSeconds);
+  const std::optional<double> took = session.Await(kGripperPollPeriod, timeout, [&](double elapsed) {
+    int status = 0;
+    gripper->getIoStatus(status);
+    ++polls;
+    if (status != 1) {
+      session.Settling(polls, elapsed);
+    }
+    return status == 1;
+  });
   if (!took) {
-    return session.Finish(kTimedOut);  // or a signal's code
+    return session.Finish(kTimedOut, {}, Line("timed out after {:.1f} s, the gripper has not settled", timeout));
   }
-  session.console().ClearStatus();
-  fmt::print("vorn-io: gripper settled after {} polls, {:.1f} s\n", polls, *took);
-  return session.Finish(kDone);
+  return session.Finish(kDone, Line("gripper settled after {} polls, {:.1f} s", polls, *took));
 }
 
 }  // namespace vorn_io::tool

@@ -1,37 +1,48 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <chrono>
-#include <cstdio>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include <fmt/format.h>
 
-#include "tools/console.h"
-#include "tools/signals.h"
+#include "tools/commands.h"
+#include "vorn_io/bounded_writer.h"
+#include "vorn_io/logger.h"
 #include "vorn_io/vorn_io_interface.h"
 
 namespace vorn_io::tool {
 
 /// One device driven from the command line, from its construction to its
-/// destruction: the signals, standard output, the poll loop and the exit
-/// code. The device is always destroyed through `VornIoInterface` before the
-/// process exits, so its motor is shut down whatever ends the run.
+/// destruction: the stop signals, the output, the poll loop and the exit code.
+/// The device is destroyed through `VornIoInterface` before anything says how
+/// its run ended, so its motor is shut down whatever ends the run.
+///
+/// The signals that ask a process to stop (SIGTSTP too: Ctrl-Z must not leave
+/// a motor enabled in a stopped process) are taken over, but those ignored
+/// when the tool started (`nohup`); their handler writes nothing. The loop
+/// alone writes every line (the library's, from a listener; the tool's; the
+/// progress: a status line on a terminal, plain lines elsewhere), each through
+/// the library's bounded writer: text an output does not take within the
+/// logger's stall bound is dropped, and counted in a line once standard output
+/// takes text again. So a stalled output holds neither the answer to a stop
+/// signal, nor the shutdown, nor the library's ticks.
 class Session {
  public:
-  /// Shows the move's progress if `show_progress`, the library's lines if `library_lines`.
-  explicit Session(bool show_progress, bool library_lines = true) : console_(show_progress, library_lines) {}
+  Session(bool show_progress, bool library_lines);
+  ~Session();  ///< destroys the device, if still held, and gives the signals back
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
-  Console& console() { return console_; }
-  [[nodiscard]] int Signal() const { return signals_.Received(); }
+  [[nodiscard]] int Signal() const;  ///< the first stop signal received, or 0
 
   /// Builds the device, a `kind` ("lifter") described in `file`, from `args`;
-  /// `released` is printed once it has been destroyed. Null when it cannot be
-  /// built, which standard error is told.
+  /// `released` is said once it has been destroyed. Null, said on standard
+  /// error, when it cannot be built.
   template <typename T, typename... Args>
   T* Build(const std::string& file, const char* kind, std::string released, Args&&... args) {
     try {
@@ -39,30 +50,57 @@ class Session {
       T* built = device.get();
       device_ = std::move(device);
       released_ = std::move(released);
-      console_.Pump();
+      Pump();
       return built;
     } catch (const std::exception& error) {
-      console_.Pump();
-      fmt::print(stderr, "vorn-io: {}: cannot build the {}: {}\n", file, kind, error.what());
+      Warn(Line("{}: cannot build the {}: {}", file, kind, error.what()));
       return nullptr;
     }
   }
 
   /// Calls `poll` with the seconds since this call every `period` until it
-  /// returns true; returns those seconds then. Nothing when a stop signal
-  /// arrives first, or `timeout_seconds` pass: then standard error is told
-  /// that `pending` ("the gripper has not settled").
-  std::optional<double> Await(std::chrono::milliseconds period, double timeout_seconds, const std::string& pending,
+  /// returns true, and returns those seconds; nothing on a stop signal or
+  /// once `timeout_seconds` have passed.
+  std::optional<double> Await(std::chrono::milliseconds period, double timeout_seconds,
                               const std::function<bool(double)>& poll);
 
-  /// Destroys the device and returns `code`, or the exit code of a stop
-  /// signal that arrived meanwhile.
-  int Finish(int code);
+  /// Destroys the device, then says `out` on standard output and `err` on
+  /// standard error (unless a stop signal ended the run). Returns `code`, a
+  /// stop signal's exit code, or kOutputFailed when `out` did not go out.
+  int Finish(int code, const std::string& out = {}, const std::string& err = {});
+
+  /// Lines of the tool's own, after the library's; false if they did not go out whole.
+  bool Say(const std::string& text) { return Print(text, true); }
+  void Ramp(double fraction, double seconds_left);  ///< `fraction` from 0 to 1
+  void Settling(long polls, double seconds);
+  void RampDone();  ///< a full bar on the terminal, "progress 100%" otherwise
 
  private:
-  // Destroyed from the last: the device before the console and the signals.
-  StopSignals signals_;
-  Console console_;
+  /// Sleeps for `timeout`, or less if a signal arrives; returns how many arrived since the last call.
+  int Sleep(std::chrono::milliseconds timeout) const;
+  bool Pump();                         ///< writes the library's lines received so far; true if there were any
+  void Warn(const std::string& text);  ///< on standard error, the status line wiped first
+  bool Print(const std::string& text, bool wait);
+  /// `bar` on a terminal, else `line` if `step` is past the last one printed.
+  void Progress(long step, const std::string& bar, const std::string& line);
+  void Status(const std::string& line);
+  /// Writes `text` (`lines` lines) below the status line's wipe and above its redraw; waits for room only if
+  /// `wait` or nothing was lost.
+  bool Emit(std::string text, long lines, bool wait);
+  bool Write(quorvane::BoundedWriter& output, const std::string& text, bool wait);
+
+  quorvane::LogListener listener_{1U << 14U};  // room for a fast lifter's lines between two polls
+  quorvane::LogLine line_;
+  quorvane::BoundedWriter out_{STDOUT_FILENO};
+  quorvane::BoundedWriter err_{STDERR_FILENO};
+  bool show_progress_;
+  bool library_lines_;
+  bool bar_;  ///< a terminal that can draw a status line
+  std::string status_;
+  bool status_drawn_ = false;
+  long dropped_ = 0;     ///< lines standard output did not take since it last took one
+  std::string failure_;  ///< why the last of the tool's lines that did not go out was lost
+  long printed_ = -1;    ///< the last step (a tenth of a ramp, a hundred polls) printed as a line
   std::unique_ptr<VornIoInterface> device_;
   std::string released_;
 };

@@ -1,5 +1,4 @@
-#include "tools/commands.h"
-
+// `vorn-io --sim <command>` and `vorn-io sim -- PROGRAM [ARGS...]`.
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -10,8 +9,7 @@
 #include <cstring>
 #include <sstream>
 
-#include <fmt/format.h>
-
+#include "tools/commands.h"
 #include "tools/exit_codes.h"
 #include "tools/motor_driver.h"
 
@@ -36,50 +34,13 @@ std::string ResolveProgram(const std::string& name) {
 }
 
 /// Why the loader would run `program` without LD_PRELOAD (a secure-execution
-/// program), or empty.
+/// program), or nothing.
 const char* IgnoresPreload(const std::string& program) {
   struct stat info {};
-  if (stat(program.c_str(), &info) != 0) {
-    return nullptr;  // exec reports it
-  }
-  if ((info.st_mode & (S_ISUID | S_ISGID)) != 0) {
+  if (stat(program.c_str(), &info) == 0 && (info.st_mode & (S_ISUID | S_ISGID)) != 0) {
     return "is set-user-ID or set-group-ID";
   }
   return getxattr(program.c_str(), "security.capability", nullptr, 0) > 0 ? "has file capabilities" : nullptr;
-}
-
-int RunOnSimulation(const std::string& simulation, const std::vector<std::string>& command) {
-  const std::string program = ResolveProgram(command.front());
-  if (program.empty()) {
-    fmt::print(stderr, "vorn-io: sim: {}: command not found\n", command.front());
-    return kBadConfig;
-  }
-  if (const char* reason = IgnoresPreload(program)) {
-    fmt::print(stderr,
-               "vorn-io: sim: {} {}: the loader ignores LD_PRELOAD for it, so it would not run on the simulation; "
-               "refused\n",
-               program, reason);
-    return kBadConfig;
-  }
-  // A preload wins over the program's own RPATH or RUNPATH to a vendor's
-  // driver, and over the loader's cache; LD_LIBRARY_PATH would not.
-  std::string preload = simulation;
-  const char* earlier = std::getenv("LD_PRELOAD");  // NOLINT(concurrency-mt-unsafe)
-  if (earlier != nullptr && *earlier != '\0' && simulation != earlier &&
-      std::string(earlier).rfind(simulation + ":", 0) != 0) {
-    preload += ":" + std::string(earlier);
-  }
-  setenv("LD_PRELOAD", preload.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
-  std::vector<char*> argv;
-  for (const std::string& arg : command) {
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  }
-  argv.push_back(nullptr);
-  std::fflush(stdout);
-  execv(program.c_str(), argv.data());
-  fmt::print(stderr, "vorn-io: sim: cannot run {}: {}\n", program,
-             std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
-  return kBadConfig;
 }
 
 }  // namespace
@@ -98,10 +59,10 @@ std::optional<int> HandleSimulation(const SimulationOptions& options) {
   }
   const MotorDriver driver = LoadedMotorDriver();
   if (!driver.simulated) {
-    fmt::print(stderr,
-               "vorn-io: {}: the motor-driver library loaded is {}, not the simulation; run the vorn-io of the bin "
-               "folder, which preloads it\n",
-               command ? "sim" : "--sim", driver.path.empty() ? std::string("none") : driver.path);
+    Warn(
+        "{}: the motor-driver library loaded is {}, not the simulation; run the vorn-io of the bin folder, which "
+        "preloads it",
+        command ? "sim" : "--sim", driver.path.empty() ? std::string("none") : driver.path);
     return kBadConfig;
   }
   if (!command) {
@@ -110,11 +71,31 @@ std::optional<int> HandleSimulation(const SimulationOptions& options) {
   char resolved[PATH_MAX];
   const std::string simulation =
       driver.path[0] == '/' || realpath(driver.path.c_str(), resolved) == nullptr ? driver.path : resolved;
-  if (simulation.find_first_of(": ") != std::string::npos) {
-    fmt::print(stderr, "vorn-io: sim: {} cannot be preloaded: its path holds a space or a colon\n", simulation);
-    return kBadConfig;
+  const std::string program = ResolveProgram(options.program.front());
+  const char* ignored = program.empty() ? nullptr : IgnoresPreload(program);
+  if (program.empty()) {
+    Warn("sim: {}: command not found", options.program.front());
+  } else if (ignored != nullptr) {
+    Warn("sim: {} {}: the loader ignores LD_PRELOAD for it, so it would not run on the simulation; refused", program,
+         ignored);
+  } else if (simulation.find_first_of(": ") != std::string::npos) {
+    Warn("sim: {} cannot be preloaded: its path holds a space or a colon", simulation);
+  } else {
+    // A preload wins over the program's own RPATH or RUNPATH to a vendor's
+    // driver, and over the loader's cache; LD_LIBRARY_PATH would not.
+    const char* earlier = std::getenv("LD_PRELOAD");  // NOLINT(concurrency-mt-unsafe)
+    const bool keep = earlier != nullptr && *earlier != '\0' && simulation != earlier &&
+                      std::string(earlier).rfind(simulation + ":", 0) != 0;
+    setenv("LD_PRELOAD", (simulation + (keep ? ":" + std::string(earlier) : "")).c_str(), 1);  // NOLINT
+    std::vector<char*> argv;
+    for (const std::string& arg : options.program) {
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    Warn("sim: cannot run {}: {}", program, std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
   }
-  return RunOnSimulation(simulation, options.program);
+  return kBadConfig;
 }
 
 }  // namespace vorn_io::tool

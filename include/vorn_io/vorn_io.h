@@ -1,6 +1,7 @@
 #pragma once
 
 // Everything a host program needs from vorn_io.
+#include "vorn_io/bounded_writer.h"
 #include "vorn_io/config_keys.h"
 #include "vorn_io/description.h"
 #include "vorn_io/gripper/servo_gripper.h"

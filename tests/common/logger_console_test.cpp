@@ -43,10 +43,12 @@ Env QuietWithout(const std::string& name) {
   return env;
 }
 
-std::string RunScript(const Env& env, const std::vector<std::string>& commands) {
+std::string RunScript(const Env& env, const std::vector<std::string>& commands, bool background) {
   vorn_io_test::ChildOptions options;
   options.env = env;
   options.dropped_prefixes = {"SPDLOG_"};
+  options.on_terminal = background;
+  options.background = background;
   const vorn_io_test::ChildResult child = vorn_io_test::RunChild(VORN_IO_LOG_CHILD, commands, options);
   EXPECT_EQ(child.code, 0) << child.err;
   return child.out;
@@ -57,6 +59,8 @@ struct ConsoleCase {
   Env env;
   std::vector<std::string> commands;
   std::string expected;
+  // A background job on a terminal that stops background writers (`stty tostop`).
+  bool background = false;
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -66,7 +70,7 @@ class ConsoleOutput : public testing::TestWithParam<ConsoleCase> {};
 
 TEST_P(ConsoleOutput, IsExactly) {
   const ConsoleCase& c = GetParam();
-  EXPECT_EQ(RunScript(c.env, c.commands), c.expected);
+  EXPECT_EQ(RunScript(c.env, c.commands, c.background), c.expected);
 }
 
 std::string CaseName(const testing::TestParamInfo<ConsoleCase>& info) { return info.param.name; }
@@ -79,6 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {"info:a"},
                     std::string(kStdoutNotSet) + kSystemdNotSet + kLevelNotSet + "  1 [INFO] a\n"},
         ConsoleCase{"AllValid", kQuiet, {"info:a"}, "  1 [INFO] a\n"},
+        // The terminal's line discipline ends the line with "\r\n".
+        ConsoleCase{"BackgroundJobOnAStoppingTerminal", kQuiet, {"info:a"}, "  1 [INFO] a\r\n", true},
         ConsoleCase{"StdoutCapitalTrue",
                     QuietWith("SPDLOG_STDOUT", "TRUE"),
                     {"info:a"},

@@ -130,6 +130,9 @@ if [[ -n $double_dir ]]; then
   (($(wc -l <"$work/tool.out") == 1)) || { cat "$work/tool.out"; fail "more than one line for a missing driver"; }
   expect_tool 0 'Usage: vorn-io' --help
   expect_tool 0 '^vorn_io version: 1\.' --version
+  # Commands that drive no motor need no driver.
+  expect_tool 0 '^Lifter keys' -q keys
+  expect_tool 0 'short_lifter\.yaml: clean$' check "$here/short_lifter.yaml"
   expect_tool 0 "^motor-driver library: $libdir/vorn_io/sim/libvorn_motor\.so\.1 \(the simulation" --sim version
   expect_tool 0 'lifter in state 1' --sim lifter "$here/short_lifter.yaml" --to 1
   (($(grep -c 'libvorn_motor\.so\.1: these motors are simulated' "$work/tool.out") == 1)) ||

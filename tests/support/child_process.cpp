@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <stdexcept>
-#include <thread>
 
 #include "journal_namespace.h"
 
@@ -55,6 +56,35 @@ std::array<int, 2> Pipe() {
   return fds;
 }
 
+// A shell's part, on the terminal that is standard output: a session of its
+// own with that terminal, set to stop background writers, in its foreground;
+// the program in a process group of its own, not in the foreground, and so
+// stopped (SIGTTOU) by a write it makes to the terminal unless it blocks that.
+[[noreturn]] void RunAsBackgroundJob(char* const* argv, char* const* envp) {
+  termios mode{};
+  if (setsid() < 0 || ioctl(STDOUT_FILENO, TIOCSCTTY, 0) != 0 || tcgetattr(STDOUT_FILENO, &mode) != 0) {
+    _exit(126);
+  }
+  mode.c_lflag |= TOSTOP;
+  const pid_t job = tcsetattr(STDOUT_FILENO, TCSANOW, &mode) == 0 ? fork() : -1;
+  if (job == 0) {
+    setpgid(0, 0);
+    execve(argv[0], argv, envp);
+    _exit(127);
+  }
+  int status = 0;
+  if (job < 0 || (setpgid(job, job) != 0 && errno != EACCES)) {
+    _exit(126);
+  }
+  while (waitpid(job, &status, WUNTRACED) < 0 && errno == EINTR) {
+  }
+  if (WIFSTOPPED(status)) {
+    kill(job, SIGKILL);
+    _exit(128 + WSTOPSIG(status));
+  }
+  _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+}
+
 // Between fork and exec only system calls are made, since the parent may have other threads.
 [[noreturn]] void RunInChild(char* const* argv, char* const* envp, const ChildOptions& options, int out_fd, int err_fd,
                              int journal_fd) {
@@ -86,9 +116,19 @@ std::array<int, 2> Pipe() {
       _exit(126);
     }
   }
+  if (options.closed_outputs && (close(STDOUT_FILENO) != 0 || close(STDERR_FILENO) != 0)) {
+    _exit(126);
+  }
+  const rlimit memory{options.memory_mib << 20U, options.memory_mib << 20U};
+  if (options.memory_mib > 0 && setrlimit(RLIMIT_AS, &memory) != 0) {
+    _exit(126);
+  }
   if (options.journal != ChildOptions::Journal::kAsIs &&
       !EnterJournalNamespace(options.journal, journal_fd, options.late_ms)) {
     _exit(kNoNamespaceExit);
+  }
+  if (options.background) {
+    RunAsBackgroundJob(argv, envp);
   }
   execve(argv[0], argv, envp);
   _exit(127);
@@ -138,8 +178,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   // Room for a whole flood: the logger drops lines that an output does not
   // take within its bound, and on a busy machine this process may not be
   // scheduled to read for longer than that.
-  if (options.output == ChildOptions::Output::kRead && !options.on_terminal) {
-    (void)fcntl(out[1], F_SETPIPE_SZ, 1 << 20);
+  const int pipe_bytes =
+      options.pipe_bytes > 0 ? options.pipe_bytes : (options.output == ChildOptions::Output::kRead ? 1 << 20 : 0);
+  if (pipe_bytes > 0 && !options.on_terminal) {
+    (void)fcntl(out[1], F_SETPIPE_SZ, pipe_bytes);
   }
   pid_ = fork();
   if (pid_ < 0) {
@@ -231,26 +273,36 @@ void ChildProcess::Resize(unsigned short columns) const {
   ioctl(terminal_, TIOCSWINSZ, &size);
 }
 
+bool ChildProcess::Reap() {
+  if (pid_ <= 0) {
+    return true;
+  }
+  int status = 0;
+  const pid_t done = waitpid(pid_, &status, WNOHANG);
+  if (done < 0 && errno != EINTR) {
+    throw std::runtime_error("waitpid failed");
+  }
+  if (done != pid_) {
+    return false;
+  }
+  pid_ = -1;
+  result_.exited = WIFEXITED(status);
+  result_.exit_code = result_.exited ? WEXITSTATUS(status) : -1;
+  result_.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  result_.code = result_.exited ? result_.exit_code : (result_.signal != 0 ? 128 + result_.signal : -1);
+  return true;
+}
+
 int ChildProcess::Wait(std::chrono::seconds timeout) {
   const Clock::time_point deadline = Clock::now() + timeout;
-  std::this_thread::sleep_until(std::min(read_out_from_, deadline));
+  while (Clock::now() < std::min(read_out_from_, deadline) && !Reap()) {
+    usleep(10000);
+  }
   while (ReadSome(deadline)) {
   }
   result_.journal = Datagrams(journal_copy_);
-  while (pid_ > 0 && Clock::now() < deadline) {
-    int status = 0;
-    const pid_t done = waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) {
-      pid_ = -1;
-      result_.exited = WIFEXITED(status);
-      result_.exit_code = result_.exited ? WEXITSTATUS(status) : -1;
-      result_.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-      result_.code = result_.exited ? result_.exit_code : (result_.signal != 0 ? 128 + result_.signal : -1);
-    } else if (done < 0 && errno != EINTR) {
-      throw std::runtime_error("waitpid failed");
-    } else {
-      usleep(10000);
-    }
+  while (pid_ > 0 && Clock::now() < deadline && !Reap()) {
+    usleep(10000);
   }
   return result_.code;
 }

@@ -40,6 +40,15 @@ struct ChildOptions {
   std::string stdout_to;
   /// A file that standard input comes from instead of this process's.
   std::string stdin_from;
+  /// Standard output and error closed, as `>&- 2>&-` leave them.
+  bool closed_outputs = false;
+  /// With `on_terminal`: run as a shell with job control runs `program &` on a
+  /// terminal set to stop background writers (`stty tostop`). The child then
+  /// is that shell, reporting the job as a shell does: its exit code, or 128 +
+  /// the signal that ended or stopped it (a stopped job is killed).
+  bool background = false;
+  /// The address space the child may use, in MiB (RLIMIT_AS); 0: no limit.
+  unsigned long memory_mib = 0;
   /// Runs the child in a mount namespace of its own where /run/systemd is an
   /// empty tmpfs: no journal socket at all (libsystemd then drops entries
   /// silently), or a socket file that no journal listens on (sending fails).
@@ -58,7 +67,11 @@ struct ChildOptions {
   /// gone before the child starts (kNoReader).
   enum class Output { kRead, kReadLate, kNoReader };
   Output output = Output::kRead;
+  /// A late reader reads from then on, or from the child's end if that comes first.
   int late_ms = 3000;
+  /// Standard output's pipe holds this many bytes (0: 1 MiB when read as it
+  /// comes, else the system's size), so that a small one fills early.
+  int pipe_bytes = 0;
 };
 
 /// Created in the child's mount namespace once the journal has been read dry.
@@ -102,6 +115,8 @@ class ChildProcess {
     std::string* text;
   };
   bool ReadSome(std::chrono::steady_clock::time_point deadline);
+  /// Reaps the child if it has ended, filling in the result; true then (and once reaped).
+  bool Reap();
 
   pid_t pid_ = -1;
   int terminal_ = -1;

@@ -49,7 +49,7 @@ TEST_P(SignalWhileShuttingDownTest, SaysSoAndKeepsTheFirstEnd) {
   std::string said;
   int code = -1;
   {
-    vorn_io::tool::Session session(true);
+    vorn_io::tool::Session session(true, true);
     ASSERT_NE(session.Build<InterruptedShutdown>("test.yaml", "device", "released", c.during), nullptr);
     if (c.first != 0) {
       std::raise(c.first);

@@ -12,10 +12,13 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -28,34 +31,46 @@ namespace {
 using testing::HasSubstr;
 using testing::Not;
 
-/// vorn-io in a child process, its standard output and standard error merged
-/// (and standard output sent to `stdout_to` where that is given), in an
-/// environment without any SPDLOG_* or VORN_MOTOR_SIM_* variable but `env`.
+/// vorn-io in a child process, its standard output and standard error merged,
+/// in an environment without any SPDLOG_* or VORN_MOTOR_SIM_* variable but
+/// `env`. Standard output goes to `stdout_to` where that is given: a file
+/// (/dev/null, /dev/full), "&-" (both outputs closed), "tty&" (a background
+/// job on a terminal that stops background writers) or "stalled" (a small
+/// pipe nobody reads until the tool has ended).
 class ToolProcess : public vorn_io_test::ChildProcess {
  public:
   using Env = vorn_io_test::Env;
   ToolProcess(const std::vector<std::string>& args, const Env& env, bool on_terminal = false,
-              const std::vector<int>& ignored = {}, const std::string& stdout_to = {})
-      : ChildProcess(VORN_IO_TOOL, args, Options(env, on_terminal, ignored, stdout_to)) {}
+              const std::vector<int>& ignored = {}, const std::string& stdout_to = {}, unsigned long memory_mib = 0)
+      : ChildProcess(VORN_IO_TOOL, args, Options(env, on_terminal, ignored, stdout_to, memory_mib)) {}
 
  private:
   static vorn_io_test::ChildOptions Options(const Env& env, bool on_terminal, const std::vector<int>& ignored,
-                                            const std::string& stdout_to) {
+                                            const std::string& stdout_to, unsigned long memory_mib) {
     vorn_io_test::ChildOptions options;
     options.env = env;
     options.dropped_prefixes = {"SPDLOG_", "VORN_MOTOR_SIM_"};
     options.ignored = ignored;
     options.merge_stderr = true;
-    options.on_terminal = on_terminal;
-    options.stdout_to = stdout_to;
+    options.on_terminal = on_terminal || stdout_to == "tty&";
+    options.background = stdout_to == "tty&";
+    options.closed_outputs = stdout_to == "&-";
+    if (stdout_to == "stalled") {
+      options.output = vorn_io_test::ChildOptions::Output::kReadLate;
+      options.late_ms = 60000;
+      options.pipe_bytes = 4096;
+    } else if (stdout_to.rfind('/', 0) == 0) {
+      options.stdout_to = stdout_to;
+    }
+    options.memory_mib = memory_mib;
     return options;
   }
 };
 
 /// Runs the tool to its end: the exit code and everything it printed.
 std::pair<int, std::string> RunTool(const std::vector<std::string>& args, const ToolProcess::Env& env = {},
-                                    const std::string& stdout_to = {}) {
-  ToolProcess tool(args, env, false, {}, stdout_to);
+                                    const std::string& stdout_to = {}, unsigned long memory_mib = 0) {
+  ToolProcess tool(args, env, false, {}, stdout_to, memory_mib);
   const int code = tool.Wait();
   return {code, tool.output()};
 }
@@ -78,6 +93,22 @@ constexpr const char* kShortLifter = "vendor: damiao\ndev_name: short\nmaxpos: 2
 constexpr const char* kMotorFile = "feetechmotor1:\n  id: 1\n  dev_name: x\nfeetechmotor2:\n  id: 2\n  dev_name: x\n";
 // A move of about 290 s with the lifter's defaults: long enough to interrupt.
 constexpr const char* kLongLifter = "vendor: damiao\ndev_name: long\n";
+// A move of 1 s whose lines fill a small pipe: 100 ticks of 10 ms.
+constexpr const char* kChattyLifter = "vendor: damiao\ndev_name: chatty\nmaxpos: 2.0\nfreq: 100\nspeed: 2.0\n";
+
+/// A description of 1 MiB, far larger than the tool may allocate with a
+/// memory limit of 64 MiB, but not too large to be read.
+std::string ManyKeys() {
+  std::string text;
+  for (int i = 0; text.size() < (1U << 20U); ++i) {
+    text += fmt::format("torque_{}: {}\n", i, i);
+  }
+  return text;
+}
+const std::string kManyKeys = ManyKeys();
+
+// An address-space limit leaves a sanitizer's runtime no room to start.
+constexpr bool kSanitized = VORN_IO_SANITIZED;
 
 TEST(ToolTest, VersionPrintsTheLibraryLine) {
   const auto [code, out] = RunTool({"version"});
@@ -96,8 +127,10 @@ struct ExitCase {
   int code;
   const char* says;
   ToolProcess::Env env = {};
-  const char* stdout_to = "";   // e.g. /dev/null: `says` must then be on standard error
+  const char* stdout_to = "";   // see ToolProcess; /dev/null: `says` must then be on standard error
   const char* never = nullptr;  // nor may this appear
+  const char* after = nullptr;  // `says` comes after this
+  unsigned long memory_mib = 0;
 };
 
 void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
@@ -117,11 +150,18 @@ TEST_P(ExitCodeTest, EachOutcomeHasItsCode) {
       arg = scratch.path().string() + "/missing.yaml";
     }
   }
-  const auto [code, out] = RunTool(args, c.env, c.stdout_to);
+  if (c.memory_mib > 0 && kSanitized) {
+    GTEST_SKIP() << "no memory limit under a sanitizer";
+  }
+  const auto [code, out] = RunTool(args, c.env, c.stdout_to, c.memory_mib);
   EXPECT_EQ(code, c.code) << out;
   EXPECT_THAT(out, HasSubstr(c.says));
   if (c.never != nullptr) {
     EXPECT_THAT(out, Not(HasSubstr(c.never)));
+  }
+  if (c.after != nullptr) {
+    EXPECT_THAT(out, HasSubstr(c.after));
+    EXPECT_GT(out.rfind(c.says), out.find(c.after)) << out;
   }
   // The tool gives the library's unset SPDLOG_* variables its own defaults.
   EXPECT_THAT(out, Not(HasSubstr("is not set")));
@@ -132,13 +172,31 @@ TEST_P(ExitCodeTest, EachOutcomeHasItsCode) {
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, ExitCodeTest,
     testing::Values(
-        ExitCase{"MoveEnds", {"lifter", "@", "--to", "1"}, kShortLifter, 0, "lifter in state 1"},
+        // Nothing says how the move went before the device has been shut down.
+        ExitCase{"MoveEnds",
+                 {"lifter", "@", "--to", "1"},
+                 kShortLifter,
+                 0,
+                 "lifter in state 1",
+                 {},
+                 "",
+                 nullptr,
+                 "vorn-io: motor parked and disabled"},
         ExitCase{"RepeatedStateIsDone",
                  {"lifter", "@", "--to", "1", "--initial", "1"},
                  kShortLifter,
                  0,
                  "Lifter already in stat: 1"},
         ExitCase{"NoVendorIsRefused", {"lifter", "@", "--to", "1"}, "maxpos: 2\n", 1, "refused the move to 1"},
+        ExitCase{"RefusedGripperCommand",
+                 {"gripper", kExamples + "gripper.yaml", "--to", "1"},
+                 "",
+                 1,
+                 "vorn-io: the gripper refused the command 1",
+                 {{"VORN_MOTOR_SIM_FEETECH_FAIL", "setGripperStatus@1"}},
+                 "",
+                 "settled",
+                 "vorn-io: gripper motor disabled and released"},
         ExitCase{"FlaggedCheck", {"check", "@"}, "vendor: damiao\nspeed: fast\n", 1, "1 flagged"},
         ExitCase{"MissingFile", {"lifter", "@missing", "--to", "1"}, "", 2, "missing.yaml: No such file"},
         ExitCase{"Directory", {"check", "@dir"}, "", 2, "is a directory"},
@@ -169,6 +227,16 @@ INSTANTIATE_TEST_SUITE_P(
                  4,
                  "Get max torque: 3.89",
                  {{"VORN_MOTOR_SIM_DAMIAO_OBSTACLE", "1.7"}}},
+        // The move to 1 runs in the motor's negative direction, where the
+        // lifter does not hold: it pushes through, and says so.
+        ExitCase{"PushedThroughIsResisted",
+                 {"lifter", "@", "--to", "1"},
+                 kShortLifter,
+                 4,
+                 "in the direction the lifter does not hold on",
+                 {{"VORN_MOTOR_SIM_DAMIAO_OBSTACLE", "-1"}},
+                 "",
+                 "the torque hold stopped"},
         ExitCase{"AbandonedMove",
                  {"lifter", "@", "--to", "1"},
                  kShortLifter,
@@ -211,6 +279,30 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  "/dev/full",
                  "description.yaml"},
+        // A result line that standard output does not take in time is lost, not waited for.
+        ExitCase{"StalledOutput",
+                 {"lifter", "@", "--to", "1"},
+                 kChattyLifter,
+                 74,
+                 "vorn-io: lifter with a damiao motor from",
+                 {},
+                 "stalled",
+                 "lifter in state"},
+        ExitCase{"NoOutputsAtAll", {"lifter", "@", "--to", "1"}, kShortLifter, 74, "", {}, "&-"},
+        ExitCase{"NoOutputsAtAllForCheck", {"check", "@"}, kShortLifter, 74, "", {}, "&-"},
+        // A terminal that stops background writers stops neither the library's lines nor the tool's.
+        ExitCase{"BackgroundJob", {"lifter", "@", "--to", "1"}, kShortLifter, 0, "lifter in state 1", {}, "tty&"},
+        ExitCase{"OversizedFile", {"check", "/dev/zero"}, "", 2, "vorn-io: /dev/zero: larger than 4 MiB"},
+        ExitCase{"OutOfMemory",
+                 {"check", "--as", "gripper", "@"},
+                 kManyKeys.c_str(),
+                 2,
+                 "description.yaml: out of memory",
+                 {},
+                 "",
+                 nullptr,
+                 nullptr,
+                 64},
         ExitCase{"InfiniteTimeout", {"lifter", "@", "--to", "1", "--timeout", "inf"}, kShortLifter, 2, "--timeout"},
         ExitCase{"InitialNotAState", {"lifter", "@", "--to", "1", "--initial", "2"}, kShortLifter, 2, "--initial"},
         ExitCase{"UnknownCommand", {"lifts", "@"}, kShortLifter, 2, "lifts"},
@@ -262,18 +354,30 @@ INSTANTIATE_TEST_SUITE_P(
                  "SPDLOG_STDOUT"}),
     [](const testing::TestParamInfo<ExitCase>& param) { return param.param.name; });
 
-TEST(ToolTest, ProgressOffATerminalIsPlainLines) {
+TEST(ToolTest, ProgressOffATerminalIsPlainLinesThatFollowTheLiftersTicks) {
   Scratch scratch;
-  const auto [code, out] = RunTool({"lifter", scratch.Write("lifter.yaml", kShortLifter), "--to", "1"});
-  ASSERT_EQ(code, 0) << out;
+  ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kChattyLifter), "--to", "1"}, {});
+  // Stopped for a while early in the move (Ctrl-Z, then fg): the time passes,
+  // the lifter's ticks do not, and the progress follows the ticks.
+  ASSERT_TRUE(tool.WaitForOutput("vorn-io: progress  10%")) << tool.output();
+  tool.Signal(SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  tool.Signal(SIGCONT);
+  ASSERT_EQ(tool.Wait(), 0) << tool.output();
+  const std::string& out = tool.output();
   EXPECT_EQ(out.find('\033'), std::string::npos) << "escape codes in: " << out;
-  // Tenths in rising order, then the end; the library's own lines in between.
+  // Tenths in rising order, then the end; the library's own lines in between,
+  // each tenth after at least its share of the ramp's 100 "set pos" lines.
   const std::regex progress("vorn-io: progress +([0-9]+)%");
   int last = -1;
   for (auto it = std::sregex_iterator(out.begin(), out.end(), progress); it != std::sregex_iterator(); ++it) {
     const int percent = std::stoi((*it)[1]);
     EXPECT_GT(percent, last);
     EXPECT_EQ(percent % 10, 0);
+    const std::string before = out.substr(0, static_cast<std::size_t>(it->position()));
+    EXPECT_GE(static_cast<int>(vorn_io_test::Occurrences(before, "[INFO] set pos")), percent - 2)
+        << "at " << percent << "%:\n"
+        << out;
     last = percent;
   }
   EXPECT_EQ(last, 100);
@@ -418,6 +522,18 @@ INSTANTIATE_TEST_SUITE_P(
                   "",
                   1,
                   {R"(  dev_name +bus\\x01\\tx\\x7f +file)", R"(! max\\npos +- +unknown)"}},
+        CheckCase{"SecondDocument",
+                  {"@a"},
+                  "vendor: damiao\n---\nvendor: feetech\n",
+                  "",
+                  1,
+                  {R"(! --- +- +unknown.*a second YAML document.*the first only  \[.*a\.yaml:3:1\])", "1 flagged"}},
+        CheckCase{"MotorFileWithSectionZero",
+                  {"@a"},
+                  "feetechmotor0:\n  id: 1\n  dev_name: x\n",
+                  "",
+                  0,
+                  {"a\\.yaml: gripper, section feetechmotor0\n", "a\\.yaml: clean\n"}},
         CheckCase{"StandardInput",
                   {"-"},
                   "",
@@ -483,6 +599,40 @@ TEST(ToolTest, ReadmeReferenceMatchesTheKeyTables) {
   ASSERT_EQ(keys.code, 0) << keys.err;
   EXPECT_EQ(content.substr(from + begin.size(), to - from - begin.size()), "\n" + keys.out)
       << "regenerate with: vorn-io keys --markdown";
+}
+
+/// The numbers in the first group of `pattern` in `text` from `from` to `to`.
+std::set<int> CodesIn(const std::string& text, const std::string& from, const std::string& to,
+                      const std::regex& pattern) {
+  const std::size_t begin = text.find(from);
+  const std::string part = text.substr(begin, text.find(to, begin + from.size()) - begin);
+  std::set<int> codes;
+  for (auto it = std::sregex_iterator(part.begin(), part.end(), pattern); it != std::sregex_iterator(); ++it) {
+    codes.insert(std::stoi((*it)[1]));
+  }
+  return codes;
+}
+
+TEST(ToolTest, ReadmeExitCodesMatchTheHelp) {
+  std::ostringstream readme;
+  readme << std::ifstream(std::string(VORN_IO_SOURCE_DIR) + "/README.md").rdbuf();
+  const vorn_io_test::ChildResult help = vorn_io_test::RunChild(VORN_IO_TOOL, {"--help"});
+  ASSERT_EQ(help.code, 0) << help.err;
+  const std::set<int> listed = CodesIn(help.out, "Exit codes:", "Environment:", std::regex("(?:\n  |, )([0-9]+) "));
+  EXPECT_THAT(listed, testing::IsSupersetOf({0, 74, 129, 148}));
+  EXPECT_EQ(CodesIn(readme.str(), "### Exit codes", "\n#", std::regex("\n\\| ([0-9]+) \\|")), listed);
+}
+
+TEST(ToolTest, ManualPageListsEveryCommandsOptions) {
+#ifndef VORN_IO_MAN_PAGE_FILE
+  GTEST_SKIP() << "no manual page in this build";
+#else
+  const vorn_io_test::ChildResult page = vorn_io_test::RunChild("/bin/gzip", {"-dc", VORN_IO_MAN_PAGE_FILE});
+  ASSERT_EQ(page.code, 0) << page.err;
+  for (const char* option : {"to", "initial", "node", "timeout", "json", "motor", "as", "markdown"}) {
+    EXPECT_THAT(page.out, HasSubstr(std::string("\\fB\\-\\-") + option + "\\fR")) << option;
+  }
+#endif
 }
 
 TEST(ToolTest, GripperClosesOnAnObjectAndSettles) {
@@ -605,6 +755,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest,
                                          StopCase{"SIGQUIT", SIGQUIT, false, 131, "SIGQUIT"},
                                          StopCase{"SIGUSR1", SIGUSR1, false, 138, "SIGUSR1"},
                                          StopCase{"SIGUSR2", SIGUSR2, false, 140, "SIGUSR2"},
+                                         StopCase{"SIGTSTP", SIGTSTP, false, 148, "SIGTSTP"},
                                          StopCase{"IgnoredSIGHUPStaysIgnored", SIGHUP, true, 143, "SIGTERM"}),
                          [](const testing::TestParamInfo<StopCase>& param) { return param.param.name; });
 
