@@ -20,12 +20,6 @@ constexpr std::chrono::milliseconds kGripperPollPeriod{5};
 // A full stroke of the real servo at the gripper's fixed speed takes about a minute.
 constexpr double kGripperTimeoutSeconds = 90.0;
 
-/// How long a device call may take `elapsed` seconds into a wait of `timeout`:
-/// to the end of the wait, and a second more.
-std::chrono::milliseconds Bound(double timeout, double elapsed) {
-  return std::chrono::milliseconds(static_cast<long>((std::max(timeout - elapsed, 0.0) + 1.0) * 1000.0));
-}
-
 /// Whether a device can be built from `account`. If not, says why on standard
 /// error; else prints each flagged key as a note there, so a person running a
 /// move learns what `vorn-io check` would tell them.
@@ -69,8 +63,8 @@ int RunLifter(const MoveRequest& request) {
   const double expected = MoveSeconds(reading);
   const double timeout = request.timeout_seconds.value_or(expected * kTimeoutFactor + kTimeoutMarginSeconds);
   // The move's zero is set in this thread, by a motor call that may hang.
-  const std::optional<int> refused = session.Bounded<int>("the lifter's setIoStatus", Bound(timeout, 0.0), true,
-                                                          [lifter, to] { return lifter->setIoStatus(to); });
+  const std::optional<int> refused =
+      session.Bounded<int>("the lifter's setIoStatus", timeout, true, [lifter, to] { return lifter->setIoStatus(to); });
   if (refused.value_or(0) != 0) {
     return session.Finish(kRefused, {}, Line("the lifter refused the move to {} (its log line above says why)", to));
   }
@@ -142,7 +136,7 @@ int RunGripper(const MoveRequest& request) {
   }
   // Its motor calls run in the calling thread, each bounded here.
   const double timeout = request.timeout_seconds.value_or(kGripperTimeoutSeconds);
-  if (request.to && session.Bounded<int>("the gripper's setIoStatus", Bound(timeout, 0.0), true,
+  if (request.to && session.Bounded<int>("the gripper's setIoStatus", timeout, true,
                                          [gripper, to = *request.to] { return gripper->setIoStatus(to); })
                             .value_or(0) != 0) {
     return session.Finish(kRefused, {},
@@ -151,7 +145,7 @@ int RunGripper(const MoveRequest& request) {
   long polls = 0;
   const std::optional<double> took = session.Await(kGripperPollPeriod, timeout, [&](double elapsed) {
     const int status = session
-                           .Bounded<int>("the gripper's getIoStatus", Bound(timeout, elapsed), true,
+                           .Bounded<int>("the gripper's getIoStatus", timeout - elapsed, true,
                                          [gripper] {
                                            int read = 0;
                                            gripper->getIoStatus(read);

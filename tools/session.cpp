@@ -132,10 +132,9 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
     // Parked in a thread of its own, so that the loop here answers the
     // signals that arrive meanwhile: they cannot make it go faster, and the
     // person pressing Ctrl-C again learns why nothing happens.
+    const double bound = std::chrono::duration<double>(UpdownLifter::kParkWait).count();
     const std::optional<ParkOutcome> parked =
-        hung_.empty()
-            ? Bounded("the " + kind_ + "'s shutdown", UpdownLifter::kParkWait + std::chrono::seconds(2), false, park_)
-            : std::nullopt;
+        hung_.empty() ? Bounded("the " + kind_ + "'s shutdown", bound, false, park_) : std::nullopt;
     if (!parked) {
       device_.release();  // NOLINT: left to the call that still runs in it, never freed under it
       alarm = hung_;      // the shutdown's own

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -64,17 +65,17 @@ class Session {
   }
 
   /// Runs the device call `call` (named `what`) on a thread of its own and
-  /// waits for its result, answering stop signals, at most `bound`, or, if
-  /// `stoppable`, `kStopGrace` after a stop signal. Nothing when it has not
+  /// waits for its result, answering stop signals, `seconds` and
+  /// `kStopGrace` at most, or, if `stoppable`, `kStopGrace` after a signal. Nothing when it has not
   /// returned: it is left to hang, the device is never touched again, and
   /// the run ends with kMayBeEnabled and a line that names the call.
   template <typename R>
-  std::optional<R> Bounded(const std::string& what, std::chrono::milliseconds bound, bool stoppable,
-                           std::function<R()> call) {
+  std::optional<R> Bounded(const std::string& what, double seconds, bool stoppable, std::function<R()> call) {
     auto result = std::make_shared<std::promise<R>>();
     std::future<R> returned = result->get_future();
     std::thread([call = std::move(call), result] { result->set_value(call()); }).detach();
     const auto start = std::chrono::steady_clock::now();
+    const auto bound = std::chrono::duration<double>(std::max(seconds, 0.0)) + kStopGrace;
     for (auto waited = start - start; waited <= bound && !(stoppable && Signal() != 0 && waited > kStopGrace);
          waited = std::chrono::steady_clock::now() - start) {
       if (returned.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready) {

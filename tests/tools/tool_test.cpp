@@ -801,13 +801,16 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest,
 TEST(ToolTest, AStopSignalDuringAHangEndsTheRunWithItsCode) {
   Scratch scratch;
   ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kFastLongLifter), "--to", "1"},
-                   {{"VORN_MOTOR_SIM_DAMIAO_HANG", "getTorque@1"}});
-  // The line of the move's first tick reaches the output on a poll of the
-  // tool's, tens of ticks later: the second tick hangs by then.
+                   {{"VORN_MOTOR_SIM_DAMIAO_HANG", "setEnable@1"}});
   ASSERT_TRUE(tool.WaitForOutput("[INFO] set pos")) << tool.output();
   tool.Signal(SIGINT);
+  // The shutdown hangs in the disable for a second before the lifter gives
+  // up on it: a second signal comes during the hang.
+  ASSERT_TRUE(tool.WaitForOutput("SIGINT received")) << tool.output();
+  tool.Signal(SIGTERM);
   EXPECT_EQ(tool.Wait(std::chrono::seconds(30)), 130) << tool.output();
-  EXPECT_THAT(tool.output(), HasSubstr("vorn-io: the motor call getTorque has not returned"));
+  EXPECT_THAT(tool.output(), HasSubstr("vorn-io: still shutting the device down"));
+  EXPECT_THAT(tool.output(), HasSubstr("vorn-io: the motor call setEnable has not returned"));
   EXPECT_THAT(tool.output(), Not(HasSubstr("parked and disabled")));
 }
 
