@@ -524,7 +524,9 @@ TEST(PrivateTimerTest, FinishRunsTheLastWorkOnTheTimersThreadAfterTheLastCall) {
 TEST(PrivateTimerTest, AThreadLeftOnAHungTaskOutlivesItsTimerAndEndsWhenTheTaskReturns) {
   CallLog log;
   Gate gate;
-  std::promise<void> last_ran;
+  // Shared with the thread, which may still be in set_value when the test ends.
+  auto last_ran = std::make_shared<std::promise<void>>();
+  std::future<void> ran = last_ran->get_future();
   auto timer = std::make_unique<Ticker>();
   timer->start(std::chrono::duration<double, std::milli>(5.0), [&] {
     log.Begin();
@@ -532,7 +534,7 @@ TEST(PrivateTimerTest, AThreadLeftOnAHungTaskOutlivesItsTimerAndEndsWhenTheTaskR
     log.End();
   });
   ASSERT_TRUE(log.WaitForStarts(1));
-  timer->finish([&] { last_ran.set_value(); });
+  timer->finish([last_ran] { last_ran->set_value(); });
   // Hung: the bounded wait gives up, and the timer goes without waiting.
   EXPECT_FALSE(timer->awaitEnd(milliseconds(50)));
   timer->abandon();
@@ -542,7 +544,6 @@ TEST(PrivateTimerTest, AThreadLeftOnAHungTaskOutlivesItsTimerAndEndsWhenTheTaskR
   EXPECT_LT(Between(before, Clock::now()), milliseconds(5000));
   // Released, the task returns and the last work runs, with the timer gone.
   gate.Open();
-  std::future<void> ran = last_ran.get_future();
   ASSERT_EQ(ran.wait_for(kDeadline), std::future_status::ready);
   EXPECT_EQ(log.Count(), 1U);
 }
