@@ -66,7 +66,8 @@ class Session {
 
   /// Runs the device call `call` (named `what`) on a thread of its own and
   /// waits for its result, answering stop signals, `seconds` and
-  /// `kStopGrace` at most, or, if `stoppable`, `kStopGrace` after a signal. Nothing when it has not
+  /// `kStopGrace` at most, or, if `stoppable`, `kStopGrace` after a signal.
+  /// Nothing when it has not
   /// returned: it is left to hang, the device is never touched again, and
   /// the run ends with kMayBeEnabled and a line that names the call.
   template <typename R>
@@ -78,13 +79,15 @@ class Session {
     const auto bound = std::chrono::duration<double>(std::max(seconds, 0.0)) + kStopGrace;
     for (auto waited = start - start; waited <= bound && !(stoppable && Signal() != 0 && waited > kStopGrace);
          waited = std::chrono::steady_clock::now() - start) {
-      if (returned.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready) {
-        return returned.get();
-      }
-      if (Sleep(std::chrono::milliseconds(1)) > 0 && !stoppable) {
+      // A signal that came as the call returned is answered too.
+      const bool done = returned.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
+      if (Sleep(std::chrono::milliseconds(done ? 0 : 1)) > 0 && !stoppable) {
         Warn(Line("still shutting the device down (parking and disabling the motor); the tool exits when it is done"));
       }
       Pump();
+      if (done) {
+        return returned.get();
+      }
     }
     hung_ = Line("{} has not returned after {:.1f} s (the motor library hangs); the motor may still be enabled", what,
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
