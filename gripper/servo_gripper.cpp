@@ -2,11 +2,16 @@
 
 #include <chrono>
 #include <cmath>
+#include <exception>
+#include <string>
 #include <thread>
 
+#include "common/thrown_text.h"
 #include "gripper/servo_gripper_impl.h"
 
 namespace {
+
+using vorn_io::detail::ThrownText;
 
 // One servo revolution is 4096 steps; the servo is driven at 200 steps per second.
 constexpr double kMotionSpeed = 0.30679615757712825;
@@ -67,17 +72,47 @@ int ServoGripper::MoveToStatus(int status) {
                      : state.setGripperMotion(Impl::kOpenTarget, state.torque_low);
 }
 
+ParkOutcome ServoGripper::park() {
+  impl_->ReleaseMotor();
+  return impl_->parkOutcome;
+}
+
 void ServoGripper::Impl::ReleaseMotor() noexcept {
   if (!motor) {
     return;
   }
+  ParkOutcome result;
+  result.hadMotor = true;
   // A motor library that throws while disabling must not end the host in
   // `delete`: the motor is released all the same.
   try {
-    motor->setEnable(false);
-    std::this_thread::sleep_for(kDisableSettle);
+    const int disabled = motor->setEnable(false);
+    result.disableTaken = disabled == 0;
+    if (disabled != 0) {
+      ++result.failedCalls;
+      LOG_ERROR("The gripper motor setEnable(false) returned {} at shutdown\n", disabled);
+    }
   } catch (...) {
+    ++result.failedCalls;
+    LOG_ERROR("The gripper motor setEnable(false) {} at shutdown\n", ThrownText());
   }
+  std::this_thread::sleep_for(kDisableSettle);
+  try {
+    bool enabled = true;
+    const int query = motor->getEnableState(enabled);
+    if (query != 0) {
+      ++result.failedCalls;
+      LOG_ERROR("The gripper motor getEnableState returned {} at shutdown, disable not confirmed\n", query);
+    } else if (enabled) {
+      LOG_ERROR("The gripper motor still reports enabled at shutdown, released anyway\n");
+    }
+    result.disableConfirmed = query == 0 && !enabled;
+  } catch (...) {
+    ++result.failedCalls;
+    LOG_ERROR("The gripper motor getEnableState {} at shutdown, disable not confirmed\n", ThrownText());
+  }
+  result.finished = true;
+  parkOutcome = result;
   motor.reset();
 }
 

@@ -8,6 +8,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "vorn_io/gripper/servo_gripper.h"
+#include "vorn_io/park_outcome.h"
 #include "vorn_motor/feetech_motor.h"
 
 /// The gripper's parameters, its motor and its settle test, with the rules
@@ -32,7 +33,7 @@ struct __attribute__((visibility("hidden"))) ServoGripper::Impl {
   /// A loading constructor's start-up: the motor from the loaded parameters,
   /// or, when they did not load, no motor at all.
   void StartFromParameters();
-  /// Disables and deletes the motor held, if any (the destructor's shutdown).
+  /// Disables and deletes the motor held, if any (the shutdown), into `parkOutcome`.
   void ReleaseMotor() noexcept;
   /// Sends a motion to the motor held; -1 with an error line if it refuses.
   int SendMotion(double target, double torque);
@@ -61,4 +62,6 @@ struct __attribute__((visibility("hidden"))) ServoGripper::Impl {
   /// The gripper was built from parameters that did not load: it has no
   /// motor, and refuses every command, until a host's `InitServoGripper`.
   bool loadFailed = false;
+  /// How the last shutdown of a motor went.
+  ParkOutcome parkOutcome;
 };

@@ -1,9 +1,8 @@
 #include "vorn_io/lifter.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <exception>
+#include <system_error>
 
 #include "lifter/lifter_impl.h"
 #include "lifter/lifter_settings.h"
@@ -16,41 +15,6 @@ namespace {
 
 namespace key = vorn_io::keys::lifter;
 using vorn_io::keys::AbsentValueOf;
-
-// The motor reports disabled within a few polls; one that never does must not
-// keep its host hanging in `delete`.
-constexpr int kDisablePollRounds = 50;
-constexpr useconds_t kDisablePollIntervalUs = 100000;
-
-// Holds the motor where it stands, disables it and waits until it says so.
-// Each step is tried on its own: a hold that fails or throws must not keep
-// the motor from being disabled. A reading that failed or is no number is
-// never sent as a position: the motor would run back to wherever it says.
-void ShutDown(MotorInterface& motor) {
-  try {
-    double position = 0.0;
-    const int result = motor.getPosition(position);
-    // A failed call's value is whatever the variable held: never shown.
-    if (result != 0) {
-      LOG_ERROR("No usable position to hold at shutdown (getPosition returned {}), hold skipped\r\n", result);
-    } else if (!std::isfinite(position)) {
-      LOG_ERROR("No usable position to hold at shutdown (getPosition read {}), hold skipped\r\n", position);
-    } else {
-      motor.setPosition(position);
-    }
-  } catch (...) {
-    LOG_ERROR("Motor library threw while holding at shutdown, hold skipped\r\n");
-  }
-  motor.setEnable(false);
-  bool enabled = true;
-  for (int round = 0; motor.getEnableState(enabled) == 0 && enabled; ++round) {
-    if (round == kDisablePollRounds) {
-      LOG_ERROR("Motor still enabled after {} polls, released anyway\r\n", kDisablePollRounds);
-      return;
-    }
-    usleep(kDisablePollIntervalUs);
-  }
-}
 
 // Best effort, for a construction that fails: the exception that ends it
 // is the one the host gets.
@@ -80,6 +44,9 @@ UpdownLifter::UpdownLifter(const YAML::Node& node) : impl_(std::make_shared<Impl
   }
   if (reading.unusable_speed) {
     LOG_ERROR("Invalid speed: {}, use {}\r\n", *reading.unusable_speed, settings.speed);
+  }
+  if (reading.unusable_thread_priority) {
+    LOG_ERROR("Invalid thread_priority: {}, use {}\r\n", *reading.unusable_thread_priority, settings.thread_priority);
   }
   // No tick runs yet: the state is written without its lock.
   state.maxpos = settings.maxpos;
@@ -120,7 +87,16 @@ UpdownLifter::UpdownLifter(const YAML::Node& node) : impl_(std::make_shared<Impl
       return;
     }
     // The tick holds the state, not this object (see the header).
-    start(vorn_io::lifter::TickPeriod(state.freq), [shared = impl_] { shared->Callback(); });
+    const int refused = start(vorn_io::lifter::TickPeriod(state.freq), settings.thread_priority,
+                              [shared = impl_] { shared->Callback(); });
+    if (refused != 0) {
+      LOG_WARN(
+          "SCHED_FIFO at thread_priority {} refused: {}; the lifter runs at normal scheduling. "
+          "Allow it with an rtprio limit of at least {} (ulimit -r, rtprio in /etc/security/limits.conf, "
+          "LimitRTPRIO= of a systemd unit) or the capability CAP_SYS_NICE\r\n",
+          settings.thread_priority, std::error_code(refused, std::generic_category()).message(),
+          settings.thread_priority);
+    }
   } catch (...) {
     // The tick must be over before the motor goes. A motor told to enable
     // may be enabled even though the call threw.
@@ -134,17 +110,9 @@ UpdownLifter::UpdownLifter(const YAML::Node& node) : impl_(std::make_shared<Impl
 }
 
 UpdownLifter::~UpdownLifter() {
-  // No tick may touch the motor once its shutdown has begun.
-  stop();
-  if (impl_->motor) {
-    // A motor library that throws while parking must not end the host in
-    // `delete`: the motor is released all the same.
-    try {
-      ShutDown(*impl_->motor);
-    } catch (...) {
-    }
-  }
-  impl_->motor.reset();
+  // Parked already, this only finds the outcome. A thread that could not be
+  // waited for keeps its own reference to the state and the motor.
+  static_cast<void>(park());
 }
 
 void UpdownLifter::initParameter() { impl_->initParameter(); }
@@ -153,7 +121,7 @@ void UpdownLifter::setInitialStatus(int status) { impl_->setInitialStatus(status
 
 void UpdownLifter::Impl::initParameter() {
   // Ticks read the ramp state under the lock; so it is written under it.
-  const std::lock_guard<std::mutex> lock(mtx);
+  const std::lock_guard<vorn_io::lifter::TickLock> lock(mtx);
   currentStatus.store(0);
   targetStatus = 0;
   freq = AbsentValueOf<unsigned int>(key::kFreq);

@@ -8,7 +8,9 @@
 #include <mutex>
 #include <string>
 
+#include "lifter/tick_lock.h"
 #include "vorn_io/lifter.h"
+#include "vorn_io/park_outcome.h"
 #include "vorn_motor/motor_interface.h"
 
 /// The lifter's state and the rules that work on it. Internal to the
@@ -20,8 +22,9 @@
 ///
 /// The `UpdownLifter` and its tick thread each hold it by shared pointer:
 /// whatever a tick touches lives here, never in the `UpdownLifter` object.
-/// `setIoStatus` and `Callback` serialise on `mtx`; the logger's locks come
-/// after it.
+/// `setIoStatus`, `Callback` and `Park` serialise on `mtx`; the logger's
+/// locks come after it. A command waits for `mtx` only so long
+/// (`kCommandWait`): a tick holds it across motor calls, which may hang.
 struct __attribute__((visibility("hidden"))) UpdownLifter::Impl {
   /// Starts a move towards `status`; the public operation of the same name.
   int setIoStatus(int status);
@@ -32,6 +35,16 @@ struct __attribute__((visibility("hidden"))) UpdownLifter::Impl {
   void setInitialStatus(int status);
   /// One tick of the motion loop.
   void Callback();
+  /// The shutdown, on the lifter's own thread once its ticks have ended:
+  /// holds the motor at its present position, disables it, polls until it
+  /// reports disabled, and releases it. Each call is checked and recorded in
+  /// `parkOutcome`; a failed, throwing or unusable one is logged.
+  void Park();
+  /// The shutdown's outcome as it stands; a shutdown that has not finished
+  /// names the motor call it is held in (the tick's or its own).
+  ParkOutcome ParkResult() const;
+  /// The motor call in progress and since when; null when none.
+  const char* CallInProgress(std::chrono::steady_clock::time_point& since) const;
 
   /// Calls the tick's motor reading; false, counted and logged, when the
   /// call failed or the value is not finite.
@@ -55,8 +68,11 @@ struct __attribute__((visibility("hidden"))) UpdownLifter::Impl {
   static constexpr std::size_t kGetPosition = 1;
   static constexpr std::size_t kSetPosition = 2;
   static constexpr std::size_t kSetZeroPosition = 3;
-  static constexpr std::size_t kNoCall = 4;
-  static constexpr const char* kCallNames[kNoCall] = {"getTorque", "getPosition", "setPosition", "setZeroPosition"};
+  static constexpr std::size_t kSetEnable = 4;
+  static constexpr std::size_t kGetEnableState = 5;
+  static constexpr std::size_t kNoCall = 6;
+  static constexpr const char* kCallNames[kNoCall] = {"getTorque",       "getPosition", "setPosition",
+                                                      "setZeroPosition", "setEnable",   "getEnableState"};
   /// `callInProgress` holds the call's number in its low bits.
   static constexpr unsigned int kCallBits = 3;
   static_assert(kNoCall < (1U << kCallBits), "a call's number fits below the start time");
@@ -96,6 +112,12 @@ struct __attribute__((visibility("hidden"))) UpdownLifter::Impl {
   /// never pairs one call with another's start: the start in nanoseconds of
   /// the monotonic clock, shifted left by 3, or'd with the call's number.
   std::atomic<std::uint64_t> callInProgress{kNoCall};
-  std::mutex mtx;
+  /// The shutdown has been asked for: commands are refused from then on.
+  std::atomic<bool> parkRequested{false};
+  /// Guarded by `outcomeMtx`.
+  ParkOutcome parkOutcome;
+  /// Held by `park` while it waits, so that a second caller waits for the first.
+  std::mutex parkMtx;
+  vorn_io::lifter::TickLock mtx;
   std::shared_ptr<MotorInterface> motor;
 };

@@ -7,25 +7,13 @@
 
 #include <fmt/format.h>
 
+#include "common/thrown_text.h"
 #include "lifter/lifter_impl.h"
 #include "lifter/lifter_settings.h"
 #include "vorn_io/lifter.h"
 #include "vorn_io/logger.h"
 
-namespace {
-
-// What the exception being handled says, for an error line.
-std::string ThrownText() {
-  try {
-    throw;
-  } catch (const std::exception& error) {
-    return fmt::format("threw: {}", error.what());
-  } catch (...) {
-    return "threw";
-  }
-}
-
-}  // namespace
+using vorn_io::detail::ThrownText;
 
 int UpdownLifter::setIoStatus(int status) { return impl_->setIoStatus(status); }
 
@@ -38,7 +26,34 @@ UpdownLifter::MoveProgress UpdownLifter::moveProgress() const { return impl_->mo
 void UpdownLifter::Callback() { impl_->Callback(); }
 
 int UpdownLifter::Impl::setIoStatus(int status) {
-  const std::lock_guard<std::mutex> lock(mtx);
+  const auto refused_when_parked = [&] {
+    if (parkRequested.load()) {
+      LOG_ERROR("Lifter is parked, cmd rejected: {}\r\n", status);
+      return true;
+    }
+    return false;
+  };
+  if (refused_when_parked()) {
+    return -1;
+  }
+  // A tick holds the lock across its motor calls; one that never returns
+  // must not hold the host's control thread with it.
+  if (!mtx.try_lock_for(kCommandWait)) {
+    std::chrono::steady_clock::time_point since;
+    const char* const call = CallInProgress(since);
+    if (call != nullptr) {
+      LOG_ERROR("Lifter tick in motor call {} for {} ms, cmd rejected: {}\r\n", call,
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count(),
+                status);
+    } else {
+      LOG_ERROR("Lifter tick did not end within {} ms, cmd rejected: {}\r\n", kCommandWait.count(), status);
+    }
+    return -1;
+  }
+  const std::lock_guard<vorn_io::lifter::TickLock> lock(mtx, std::adopt_lock);
+  if (refused_when_parked()) {
+    return -1;
+  }
   if (moving.load()) {
     LOG_WARN("Lifter is busy, cmd rejected...\r\n");
     return -1;
@@ -131,14 +146,18 @@ UpdownLifter::MoveProgress UpdownLifter::Impl::moveProgress() const {
     const std::lock_guard<std::mutex> lock(outcomeMtx);
     now = progress;
   }
+  now.motorCall = CallInProgress(now.motorCallSince);
+  return now;
+}
+
+const char* UpdownLifter::Impl::CallInProgress(std::chrono::steady_clock::time_point& since) const {
   const std::uint64_t call = callInProgress.load();
   const std::size_t number = call & ((1U << kCallBits) - 1U);
-  if (number < kNoCall) {
-    now.motorCall = kCallNames[number];
-    now.motorCallSince =
-        std::chrono::steady_clock::time_point(std::chrono::nanoseconds(static_cast<std::int64_t>(call >> kCallBits)));
+  if (number >= kNoCall) {
+    return nullptr;
   }
-  return now;
+  since = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(static_cast<std::int64_t>(call >> kCallBits)));
+  return kCallNames[number];
 }
 
 void UpdownLifter::Impl::EnterCall(std::size_t call) {
@@ -223,7 +242,7 @@ void UpdownLifter::Impl::EndMove(bool reached) {
 }
 
 void UpdownLifter::Impl::Callback() {
-  const std::lock_guard<std::mutex> lock(mtx);
+  const std::lock_guard<vorn_io::lifter::TickLock> lock(mtx);
   if (!moving.load()) {
     return;
   }

@@ -26,7 +26,7 @@ constexpr Row<LifterSettings> kRows[] = {
     {&key::kId, &LifterSettings::id},         {&key::kDevName, &LifterSettings::dev_name},
     {&key::kMode, &LifterSettings::mode},     {&key::kMasterId, &LifterSettings::master_id},
     {&key::kMaxpos, &LifterSettings::maxpos}, {&key::kFreq, &LifterSettings::freq},
-    {&key::kSpeed, &LifterSettings::speed},
+    {&key::kSpeed, &LifterSettings::speed},   {&key::kThreadPriority, &LifterSettings::thread_priority},
 };
 static_assert(detail::AllHold(kRows), "a lifter key's type differs from its member's");
 static_assert(std::size(kRows) == std::size(key::kAll), "every lifter key has a row");
@@ -67,6 +67,14 @@ void ReplaceUnusable(LifterReading& reading) {
     settings.maxpos = FallbackOf<float>(key::kMaxpos);
     detail::MarkReplaced(detail::EntryOf(reading.account, key::kMaxpos.name), Text(settings.maxpos),
                          "a travel that is not finite would never end the move");
+  }
+  // Priorities of the real-time policy run from 1 to 99; 0 is the normal policy.
+  if (settings.thread_priority < 0 || settings.thread_priority > lifter::kMaxThreadPriority) {
+    reading.unusable_thread_priority = settings.thread_priority;
+    settings.thread_priority = FallbackOf<int>(key::kThreadPriority);
+    detail::MarkReplaced(detail::EntryOf(reading.account, key::kThreadPriority.name),
+                         std::to_string(settings.thread_priority),
+                         "a real-time priority runs from 1 to 99 (0: normal scheduling)");
   }
   // A zero or NaN speed never advances the ramp. A negative one reverses the
   // direction of both moves; it is kept as configured.

@@ -15,6 +15,9 @@ inline constexpr int kZeroPositionValue = 200;
 /// spin a core.
 inline constexpr unsigned int kMaxFreq = 1000;
 
+/// The highest real-time priority of the lifter's thread (SCHED_FIFO's).
+inline constexpr int kMaxThreadPriority = 99;
+
 /// The time from one tick to the next, 1000 / freq ms, fraction included.
 std::chrono::duration<double, std::milli> TickPeriod(unsigned int freq);
 

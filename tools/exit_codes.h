@@ -24,6 +24,9 @@ inline constexpr ExitCodeMeaning kExitCodes[] = {
      "resisted: the lifter's move ended, but met resistance at the torque limit (held, or pushed\n"
      "       through where the lifter does not hold)"},
     {5, "abandoned: the lifter gave the move up on a failing motor; it is in neither state"},
+    {6,
+     "motor may still be enabled: a motor call did not return (the motor library hangs), or the motor\n"
+     "       did not confirm its disable; the line before the exit names the call"},
     {74, "standard output could not be written (closed, disk full); the device was shut down first"},
 };
 
@@ -34,7 +37,8 @@ enum ExitCode : int {
   kTimedOut = kExitCodes[3].code,
   kHeld = kExitCodes[4].code,
   kAbandoned = kExitCodes[5].code,
-  kOutputFailed = kExitCodes[6].code,  ///< EX_IOERR of sysexits.h
+  kMayBeEnabled = kExitCodes[6].code,
+  kOutputFailed = kExitCodes[7].code,  ///< EX_IOERR of sysexits.h
 };
 
 /// The stop signals' codes (128 + the number, as a shell reports a process that signal ended).

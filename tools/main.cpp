@@ -30,7 +30,7 @@ constexpr const char* kEnvironment =
     "  VORN_MOTOR_SIM_MAX_SPEED       the highest travel speed, position units per second\n"
     "  VORN_MOTOR_SIM_NOISE           each position reading is off by up to this much\n"
     "  VORN_MOTOR_SIM_SEED            the seed of the noise\n"
-    "  VORN_MOTOR_SIM_FAIL, _THROW    these motor operations fail (or throw); name@N spares N calls\n"
+    "  VORN_MOTOR_SIM_FAIL, _THROW, _HANG  these motor operations fail, throw or hang; name@N spares N\n"
     "  Each VORN_MOTOR_SIM_ variable also exists per vendor (VORN_MOTOR_SIM_DAMIAO_..., _FEETECH_...),\n"
     "  which takes precedence.\n";
 

@@ -52,10 +52,7 @@ int RunLifter(const MoveRequest& request) {
   session.Say(Line("{} from {} ({})", LifterDevice(reading), file.name, target.where));
   // The reading has reported every key the lifter cannot be built from; what
   // is left is the motor's own refusal.
-  UpdownLifter* lifter = session.Build<UpdownLifter>(
-      file.name, "lifter",
-      reading.motor.settings.vendor != MotorVendor::kNone ? "motor parked and disabled" : "lifter released",
-      target.node);
+  UpdownLifter* lifter = session.Build<UpdownLifter>(file.name, "lifter", target.node);
   if (lifter == nullptr || session.Signal() != 0) {
     return session.Finish(kBadConfig);  // a signal's own code wins
   }
@@ -63,11 +60,14 @@ int RunLifter(const MoveRequest& request) {
     lifter->setInitialStatus(*request.initial);
   }
   const int to = request.to.value_or(0);
-  if (lifter->setIoStatus(to) != 0) {
-    return session.Finish(kRefused, {}, Line("the lifter refused the move to {} (its log line above says why)", to));
-  }
   const double expected = MoveSeconds(reading);
   const double timeout = request.timeout_seconds.value_or(expected * kTimeoutFactor + kTimeoutMarginSeconds);
+  // The move's zero is set in this thread, by a motor call that may hang.
+  const std::optional<int> refused =
+      session.Bounded<int>("the lifter's setIoStatus", timeout, true, [lifter, to] { return lifter->setIoStatus(to); });
+  if (refused.value_or(0) != 0) {
+    return session.Finish(kRefused, {}, Line("the lifter refused the move to {} (its log line above says why)", to));
+  }
   int status = -1;
   const std::optional<double> took = session.Await(kLifterPollPeriod, timeout, [&](double /*elapsed*/) {
     lifter->getIoStatus(status);
@@ -130,20 +130,28 @@ int RunGripper(const MoveRequest& request) {
   // Built from the parameter map already read, whatever the layout: the
   // gripper's file loaders would read the path a second time, and a FIFO or
   // a process substitution has nothing left to give then.
-  ServoGripper* gripper =
-      session.Build<ServoGripper>(file.name, "gripper", "gripper motor disabled and released", part.node);
+  ServoGripper* gripper = session.Build<ServoGripper>(file.name, "gripper", part.node);
   if (gripper == nullptr || session.Signal() != 0) {
     return session.Finish(kBadConfig);  // a signal's own code wins
   }
-  if (request.to && gripper->setIoStatus(*request.to) != 0) {
+  // Its motor calls run in the calling thread, each bounded here.
+  const double timeout = request.timeout_seconds.value_or(kGripperTimeoutSeconds);
+  if (request.to && session.Bounded<int>("the gripper's setIoStatus", timeout, true,
+                                         [gripper, to = *request.to] { return gripper->setIoStatus(to); })
+                            .value_or(0) != 0) {
     return session.Finish(kRefused, {},
                           Line("the gripper refused the command {} (its log line above says why)", *request.to));
   }
   long polls = 0;
-  const double timeout = request.timeout_seconds.value_or(kGripperTimeoutSeconds);
   const std::optional<double> took = session.Await(kGripperPollPeriod, timeout, [&](double elapsed) {
-    int status = 0;
-    gripper->getIoStatus(status);
+    const int status = session
+                           .Bounded<int>("the gripper's getIoStatus", timeout - elapsed, true,
+                                         [gripper] {
+                                           int read = 0;
+                                           gripper->getIoStatus(read);
+                                           return read;
+                                         })
+                           .value_or(1);  // a call that hung ends the wait
     ++polls;
     if (status != 1) {
       session.Settling(polls, elapsed);

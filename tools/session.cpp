@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "tools/exit_codes.h"
+#include "vorn_io/lifter.h"
 
 namespace vorn_io::tool {
 namespace {
@@ -108,10 +109,10 @@ std::optional<double> Session::Await(std::chrono::milliseconds period, double ti
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
   const auto elapsed = [start] { return std::chrono::duration<double>(Clock::now() - start).count(); };
-  while (Signal() == 0 && elapsed() < timeout_seconds) {
+  while (Signal() == 0 && elapsed() < timeout_seconds && hung_.empty()) {
     if (poll(elapsed())) {
       Pump();
-      return elapsed();
+      return hung_.empty() ? std::optional<double>(elapsed()) : std::nullopt;
     }
     Sleep(period);
   }
@@ -125,32 +126,45 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
     Say(Line("SIG{} received, shutting the device down", sigabbrev_np(signal)));
   }
   std::string result = signal != 0 ? "" : out;
+  std::string alarm = hung_;
   if (device_) {
     Sleep(std::chrono::milliseconds(0));  // the signals that ended the run
-    // Destroyed in a thread of its own, so that the loop here answers the
+    // Parked in a thread of its own, so that the loop here answers the
     // signals that arrive meanwhile: they cannot make it go faster, and the
     // person pressing Ctrl-C again learns why nothing happens.
-    std::atomic<bool> gone{false};
-    std::thread shutdown([this, &gone] {
+    const double bound = std::chrono::duration<double>(UpdownLifter::kParkWait).count();
+    const std::optional<ParkOutcome> parked =
+        hung_.empty() ? Bounded("the " + kind_ + "'s shutdown", bound, false, park_) : std::nullopt;
+    if (!parked) {
+      device_.release();  // NOLINT: left to the call that still runs in it, never freed under it
+      alarm = hung_;      // the shutdown's own
+    } else {
       device_.reset();
-      gone = true;
-    });
-    // A signal from before the end is answered too, once the thread is gone.
-    for (bool done = false; !done;) {
-      done = gone;
-      if (done) {
-        shutdown.join();
+      const std::string said =
+          !parked->hadMotor             ? Line("{} released", kind_)
+          : parked->hungCall != nullptr ? Line(
+                                              "the motor call {} has not returned (the motor library hangs); the motor "
+                                              "could not be parked and may still be enabled",
+                                              parked->hungCall)
+          : !parked->disableConfirmed ? Line(
+                                            "the motor did not confirm its disable (the lines above say why); it may "
+                                            "still be enabled")
+          : parked->held ? Line("motor parked and disabled")
+                         : Line("{} motor disabled and released", kind_);
+      if (parked->motorMayBeEnabled()) {
+        alarm = said;
+      } else {
+        result = said + result;
       }
-      if (Sleep(std::chrono::milliseconds(done ? 0 : 10)) > 0) {
-        Warn(Line("still shutting the device down (parking and disabling the motor); the tool exits when it is done"));
-      }
-      Pump();
     }
-    result = Line("{}", released_) + result;
   }
   const bool written = Say(result);
+  Warn(alarm);
   if (signal != 0) {
     return ExitCodeOfSignal(signal);
+  }
+  if (!alarm.empty()) {
+    return kMayBeEnabled;
   }
   Warn(err);
   if (!written) {

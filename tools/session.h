@@ -2,25 +2,31 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include <fmt/format.h>
 
 #include "tools/commands.h"
 #include "vorn_io/bounded_writer.h"
 #include "vorn_io/logger.h"
+#include "vorn_io/park_outcome.h"
 #include "vorn_io/vorn_io_interface.h"
 
 namespace vorn_io::tool {
 
 /// One device driven from the command line, from its construction to its
 /// destruction: the stop signals, the output, the poll loop and the exit code.
-/// The device is destroyed through `VornIoInterface` before anything says how
-/// its run ended, so its motor is shut down whatever ends the run.
+/// The device is parked and destroyed before anything says how its run ended,
+/// so its motor is shut down whatever ends the run. A device call that does
+/// not return (a motor library that hangs) holds the tool no longer than its
+/// bound: see `Bounded`.
 ///
 /// The signals that ask a process to stop (SIGTSTP too: Ctrl-Z must not leave
 /// a motor enabled in a stopped process) are taken over, but those ignored
@@ -40,16 +46,16 @@ class Session {
 
   [[nodiscard]] int Signal() const;  ///< the first stop signal received, or 0
 
-  /// Builds the device, a `kind` ("lifter") described in `file`, from `args`;
-  /// `released` is said once it has been destroyed. Null, said on standard
-  /// error, when it cannot be built.
+  /// Builds the device, a `kind` ("lifter") described in `file`, from `args`.
+  /// Null, said on standard error, when it cannot be built.
   template <typename T, typename... Args>
-  T* Build(const std::string& file, const char* kind, std::string released, Args&&... args) {
+  T* Build(const std::string& file, const char* kind, Args&&... args) {
     try {
       auto device = std::make_unique<T>(std::forward<Args>(args)...);
       T* built = device.get();
       device_ = std::move(device);
-      released_ = std::move(released);
+      kind_ = kind;
+      park_ = [built] { return built->park(); };
       Pump();
       return built;
     } catch (const std::exception& error) {
@@ -58,15 +64,48 @@ class Session {
     }
   }
 
+  /// Runs the device call `call` (named `what`) on a thread of its own and
+  /// waits for its result, answering stop signals, `seconds` and
+  /// `kStopGrace` at most, or, if `stoppable`, `kStopGrace` after a signal.
+  /// Nothing when it has not
+  /// returned: it is left to hang, the device is never touched again, and
+  /// the run ends with kMayBeEnabled and a line that names the call.
+  template <typename R>
+  std::optional<R> Bounded(const std::string& what, double seconds, bool stoppable, std::function<R()> call) {
+    auto result = std::make_shared<std::promise<R>>();
+    std::future<R> returned = result->get_future();
+    std::thread([call = std::move(call), result] { result->set_value(call()); }).detach();
+    const auto start = std::chrono::steady_clock::now();
+    const auto bound = std::chrono::duration<double>(std::max(seconds, 0.0)) + kStopGrace;
+    for (auto waited = start - start; waited <= bound && !(stoppable && Signal() != 0 && waited > kStopGrace);
+         waited = std::chrono::steady_clock::now() - start) {
+      // A signal that came as the call returned is answered too.
+      const bool done = returned.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
+      if (Sleep(std::chrono::milliseconds(done ? 0 : 1)) > 0 && !stoppable) {
+        Warn(Line("still shutting the device down (parking and disabling the motor); the tool exits when it is done"));
+      }
+      Pump();
+      if (done) {
+        return returned.get();
+      }
+    }
+    hung_ = Line("{} has not returned after {:.1f} s (the motor library hangs); the motor may still be enabled", what,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    return std::nullopt;
+  }
+  static constexpr std::chrono::seconds kStopGrace{1};
+
   /// Calls `poll` with the seconds since this call every `period` until it
-  /// returns true, and returns those seconds; nothing on a stop signal or
-  /// once `timeout_seconds` have passed.
+  /// returns true, and returns those seconds; nothing on a stop signal, on a
+  /// device call that did not return, or once `timeout_seconds` have passed.
   std::optional<double> Await(std::chrono::milliseconds period, double timeout_seconds,
                               const std::function<bool(double)>& poll);
 
-  /// Destroys the device, then says `out` on standard output and `err` on
-  /// standard error (unless a stop signal ended the run). Returns `code`, a
-  /// stop signal's exit code, or kOutputFailed when `out` did not go out.
+  /// Parks and destroys the device, then says how that went and `out` on
+  /// standard output and `err` on standard error (unless a stop signal ended
+  /// the run). Returns a stop signal's exit code, kMayBeEnabled when the
+  /// motor may still be enabled, kOutputFailed when `out` did not go out, or
+  /// `code`.
   int Finish(int code, const std::string& out = {}, const std::string& err = {});
 
   /// Lines of the tool's own, after the library's; false if they did not go out whole.
@@ -102,7 +141,9 @@ class Session {
   std::string failure_;  ///< why the last of the tool's lines that did not go out was lost
   long printed_ = -1;    ///< the last step (a tenth of a ramp, a hundred polls) printed as a line
   std::unique_ptr<VornIoInterface> device_;
-  std::string released_;
+  std::string kind_;
+  std::function<ParkOutcome()> park_;
+  std::string hung_;  ///< the line about a device call that did not return
 };
 
 }  // namespace vorn_io::tool

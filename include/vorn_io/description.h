@@ -85,6 +85,7 @@ struct LifterSettings {
   float maxpos = keys::AbsentValueOf<float>(keys::lifter::kMaxpos);
   unsigned int freq = keys::AbsentValueOf<unsigned int>(keys::lifter::kFreq);
   float speed = keys::AbsentValueOf<float>(keys::lifter::kSpeed);
+  int thread_priority = keys::AbsentValueOf<int>(keys::lifter::kThreadPriority);
 };
 
 /// The motor vendors `MotorAllocate` makes a motor for.
@@ -131,6 +132,7 @@ struct LifterReading {
   std::optional<unsigned int> unusable_freq;
   std::optional<float> unusable_maxpos;
   std::optional<float> unusable_speed;
+  std::optional<int> unusable_thread_priority;
   /// Ticks of a move from the command to its end (0: the ramp never ends and
   /// the lifter refuses every move), and the period between two ticks.
   unsigned long long move_ticks = 0;

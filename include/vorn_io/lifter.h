@@ -6,6 +6,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "vorn_io/export.h"
+#include "vorn_io/park_outcome.h"
 #include "vorn_io/private_timer.h"
 #include "vorn_io/vorn_io_interface.h"
 
@@ -28,6 +29,22 @@
 /// `getIoStatus` reports -1 while a move is in progress, then the reached
 /// state. Commands, polls and `setInitialStatus` may come from any thread;
 /// polls never wait for a tick.
+///
+/// The ticks run on a thread of the lifter's own, which sleeps to absolute
+/// deadlines of the monotonic clock with the smallest timer slack. The key
+/// "thread_priority" (1 to 99) runs it under the real-time policy
+/// SCHED_FIFO at that priority; where the process may not (no rtprio limit,
+/// no CAP_SYS_NICE) a warning says so and the lifter runs at normal
+/// scheduling. The library locks no memory and leaves the processor's power
+/// states alone: a host that needs the last microseconds may call
+/// mlockall(MCL_CURRENT | MCL_FUTURE) and hold /dev/cpu_dma_latency open
+/// with a 0 written to it.
+///
+/// A motor library whose call never returns holds no host thread for long:
+/// a command waits at most `kCommandWait` for a tick in a motor call, then
+/// refuses; polls, `lastMove` and `moveProgress` never wait for one; the
+/// shutdown runs on the lifter's thread, and `park` (and with it the
+/// destructor) waits for it within a bound.
 ///
 /// Settings that would start a move that never ends are replaced, with an
 /// error line: a "freq" of 0 by 10, a "maxpos" that is not finite by 450, a
@@ -57,6 +74,18 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
  public:
   /// Consecutive ticks with a failed motor call after which a move is abandoned.
   static constexpr unsigned int kAbandonAfterFailingTicks = 5;
+
+  /// The longest a command waits for a tick in progress (which may be in a
+  /// motor call that hangs) before it refuses.
+  static constexpr std::chrono::milliseconds kCommandWait{50};
+
+  /// How long `park` waits for the shutdown at most: the disable poll's 50
+  /// rounds of 100 ms, and 1.5 s more for the calls around them.
+  static constexpr std::chrono::milliseconds kParkWait{6500};
+
+  /// A motor call under way for this long has hung: `park` stops waiting for
+  /// it at once rather than at the end of `kParkWait`.
+  static constexpr std::chrono::milliseconds kHungCall{1000};
 
   /// How the last move ended, so that a host need not read log lines. Its
   /// layout is part of the ABI: more about a move comes through functions of
@@ -89,8 +118,9 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
     /// Ticks the whole ramp takes, the last of which only ends the move.
     unsigned long long ticksTotal = 0;
     /// The motor call the lifter is making right now ("getTorque",
-    /// "getPosition", "setPosition", "setZeroPosition"), or null between
-    /// calls. The text is the library's own and lives as long as it is loaded.
+    /// "getPosition", "setPosition", "setZeroPosition", and in the shutdown
+    /// "setEnable" and "getEnableState"), or null between calls. The text is the library's own and lives as long as it
+    /// is loaded.
     const char* motorCall = nullptr;
     /// When `motorCall` started, on the monotonic clock; meaningless while
     /// `motorCall` is null. A call that has lasted far longer than a tick has
@@ -105,15 +135,18 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
   /// "vendor" the lifter has no motor: it never ticks and refuses moves.
   explicit UpdownLifter(const YAML::Node& node);
 
-  /// Stops the tick, holds the motor at its present position, disables it
-  /// and waits (about 5 s at most) until it reports disabled.
+  /// Parks the lifter (see `park`) unless the host has, and releases it.
+  /// Returns within `kParkWait`, whatever the motor library does.
   ~UpdownLifter() override;
 
   /// Starts a move towards `status` (0 or 1). Returns -1 while a move is in
   /// progress and for any other value, 0 when the move was started or the
   /// lifter already is in that state (never after an abandoned move). A
   /// lifter without a working motor, or whose ramp cannot end, refuses a move
-  /// with -1, and so does one whose motor fails to set the move's zero.
+  /// with -1, and so does one whose motor fails to set the move's zero, and
+  /// a parked one. A tick that keeps the lifter longer than `kCommandWait`
+  /// (a motor call that hangs) makes it refuse with an error line naming the
+  /// call and how long it has lasted.
   int setIoStatus(int status) override;
 
   /// Stores -1 while a move is in progress, else the present state, and
@@ -128,6 +161,19 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
   /// in progress, if any. Never waits: a host may call it while a tick hangs
   /// in the motor library.
   MoveProgress moveProgress() const;
+
+  /// Shuts the motor down and tells how that went: stops the ticks (a move
+  /// in progress ends where it stands), holds the motor at its present
+  /// position, disables it, polls (50 rounds of 100 ms at most) until it
+  /// reports disabled, and releases it, each call checked and each failure
+  /// logged. It all runs on the lifter's own thread; this waits for it at
+  /// most `kParkWait`, or until a motor call has been under way for
+  /// `kHungCall`. Then an error line names the call that has not returned
+  /// and says the motor could not be parked; the lifter's thread, its state
+  /// and the motor are left to finish by themselves, and are released when
+  /// the call returns. The lifter refuses every move from the call on; a
+  /// second call returns the outcome as it stands by then, without waiting.
+  ParkOutcome park();
 
   /// Resets every parameter to its default.
   void initParameter();

@@ -83,7 +83,7 @@ bool IsOperation(const std::string& name) {
   return false;
 }
 
-/// One entry of a FAIL or THROW list: "op" or "op@N".
+/// One entry of a FAIL, THROW or HANG list: "op" or "op@N".
 std::optional<CallFault> ParseFault(const std::string& entry, Fault fault) {
   CallFault parsed;
   parsed.fault = fault;
@@ -137,6 +137,7 @@ EnvironmentSettings SettingsFromEnvironment(Vendor vendor) {
   settings.seed = ReadSeed(prefix);
   ReadFaults(prefix, "FAIL", Fault::kFails, settings.faults);
   ReadFaults(prefix, "THROW", Fault::kThrows, settings.faults);
+  ReadFaults(prefix, "HANG", Fault::kStalls, settings.faults);
   return settings;
 }
 

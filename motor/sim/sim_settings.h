@@ -19,8 +19,9 @@ struct EnvironmentSettings {
   std::optional<double> max_speed;    // MAX_SPEED: greater than 0
   std::optional<double> noise;        // NOISE: 0 or more
   std::optional<std::uint64_t> seed;  // SEED: an unsigned integer
-  // FAIL, THROW: a comma-separated list of operations whose calls fail or
-  // throw, each optionally followed by "@N": its first N calls behave.
+  // FAIL, THROW, HANG: a comma-separated list of operations whose calls
+  // fail, throw or hang (as `Fault::kStalls`), each optionally followed by
+  // "@N": its first N calls behave.
   std::vector<CallFault> faults;
 };
 

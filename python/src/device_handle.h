@@ -7,12 +7,21 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "src/errors.h"
+#include "vorn_io/park_outcome.h"
 
 namespace vorn_io::python {
+
+/// Whether a device has `park()`: the lifter and the servo gripper.
+template <typename T, typename = void>
+inline constexpr bool kParks = false;
+template <typename T>
+inline constexpr bool kParks<T, std::void_t<decltype(std::declval<T&>().park())>> = true;
 
 /// Owns one device for Python, where any thread may close it while another
 /// still waits on it. Every call on the device holds a `Use`; `Close` marks
@@ -56,9 +65,11 @@ class DeviceHandle {
     DeviceHandle& handle_;
   };
 
-  /// Destroys the device once no call uses it; returns when it is parked.
-  /// Called without the interpreter's lock. Closing twice does nothing.
-  void Close() {
+  /// Parks the device once no call uses it (`park`, for a device that has
+  /// one) and destroys it; returns `park`'s outcome, or nothing for a device
+  /// without it and when closing twice, which does nothing. Called without
+  /// the interpreter's lock.
+  std::optional<ParkOutcome> Close() {
     const std::lock_guard<std::mutex> one_close(closing_mutex_);
     std::unique_ptr<Device> device;
     {
@@ -67,7 +78,14 @@ class DeviceHandle {
       idle_.wait(lock, [this] { return uses_ == 0; });
       device = std::move(device_);
     }
+    std::optional<ParkOutcome> outcome;
+    if constexpr (kParks<Device>) {
+      if (device) {
+        outcome = device->park();
+      }
+    }
     device.reset();
+    return outcome;
   }
 
   /// True from the moment `Close` begins.

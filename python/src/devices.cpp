@@ -249,10 +249,21 @@ std::tuple<long, double> GripperMove(GripperHandle& handle, int to, std::optiona
   return {polls, seconds};
 }
 
+/// `close()`: the shutdown's outcome as (had_motor, finished, held,
+/// disable_taken, disable_confirmed, failed_calls, hung_call), or None.
 template <typename Handle>
-void Close(Handle& handle) {
-  const py::gil_scoped_release unlocked;
-  handle.Close();
+py::object Close(Handle& handle) {
+  std::optional<ParkOutcome> outcome;
+  {
+    const py::gil_scoped_release unlocked;
+    outcome = handle.Close();
+  }
+  if (!outcome) {
+    return py::none();
+  }
+  return py::make_tuple(outcome->hadMotor, outcome->finished, outcome->held, outcome->disableTaken,
+                        outcome->disableConfirmed, outcome->failedCalls,
+                        outcome->hungCall != nullptr ? py::object(py::str(outcome->hungCall)) : py::none());
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ from ._description import (
     read_motor_file,
     tell_description_kind,
 )
-from ._devices import GripperMotion, Lifter, MoveOutcome, ServoGripper, VirtualGripper
+from ._devices import GripperMotion, Lifter, MoveOutcome, ParkOutcome, ServoGripper, VirtualGripper
 from ._errors import ClosedError, DescriptionError, Error, MotorError, MoveTimeoutError, RefusedError
 from ._logging import configure_logging, flush_log
 from ._vorn_io import (
@@ -51,8 +51,8 @@ __all__ = [
     "ClosedError", "DescriptionAccount", "DescriptionError", "DescriptionKind", "Error", "GripperFileReading",
     "GripperMotion", "GripperReading", "GripperSection", "GripperSettings", "KeyAccount", "KeyOrigin",
     "KindEvidence", "Lifter", "LifterReading", "LifterSettings", "MotorError", "MotorReading", "MotorSettings",
-    "MotorVendor", "MoveOutcome", "MoveTimeoutError", "Pid", "RefusedError", "ServoGripper", "TextPosition",
-    "VirtualGripper", "configure_logging", "flush_log", "read_gripper_file", "read_gripper_parameters",
+    "MotorVendor", "MoveOutcome", "MoveTimeoutError", "ParkOutcome", "Pid", "RefusedError", "ServoGripper",
+    "TextPosition", "VirtualGripper", "configure_logging", "flush_log", "read_gripper_file", "read_gripper_parameters",
     "read_lifter_description", "read_motor_description", "read_motor_file", "tell_description_kind", "version",
 ]
 

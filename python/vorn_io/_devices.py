@@ -42,6 +42,32 @@ class MoveOutcome:
 
 
 @dataclass(frozen=True)
+class ParkOutcome:
+    """How a device's shutdown went (``close()``).
+
+    ``had_motor``: there was a motor to shut down. ``finished``: the
+    shutdown ran to its end; when not, ``hung_call`` names the motor call
+    that had not returned (the motor library hangs). ``held``: the lifter
+    held the motor where it stood. ``disable_taken``: the motor took the
+    disable. ``disable_confirmed``: it then reported itself disabled.
+    ``failed_calls``: calls of the shutdown that failed or threw.
+    ``motor_may_be_enabled``: anything short of a confirmed disable.
+    """
+
+    had_motor: bool = False
+    finished: bool = False
+    held: bool = False
+    disable_taken: bool = False
+    disable_confirmed: bool = False
+    failed_calls: int = 0
+    hung_call: str = None
+
+    @property
+    def motor_may_be_enabled(self):
+        return self.had_motor and not self.disable_confirmed
+
+
+@dataclass(frozen=True)
 class GripperMotion:
     """How a gripper's motion came to rest: after ``polls`` position
     readings, ``seconds`` after the command."""
@@ -66,11 +92,15 @@ class _Device:
 
     def close(self):
         """Parks the device and releases its motor; returns when that is
-        done. A ``move`` waiting in another thread raises ``ClosedError``;
-        later calls do too. Closing again does nothing."""
+        done (a lifter within a few seconds even when its motor library
+        hangs), with the ``ParkOutcome`` of a lifter or a servo gripper.
+        A ``move`` waiting in another thread raises ``ClosedError``; later
+        calls do too. Closing again does nothing and returns None."""
         if self._device is not None:
-            self._device.close()
+            outcome = self._device.close()
             _open_devices.discard(self)
+            return None if outcome is None else ParkOutcome(*outcome)
+        return None
 
     @property
     def closed(self):

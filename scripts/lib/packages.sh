@@ -39,9 +39,10 @@ VORN_IO_PACKAGES_python=(
 VORN_IO_PACKAGES_package=(
   dpkg-dev file gzip lintian
 )
-# The benchmarks (scripts/bench).
+# The benchmarks (scripts/bench); rt-tests' cyclictest is the baseline of the
+# tick's lateness.
 VORN_IO_PACKAGES_bench=(
-  libbenchmark-dev
+  libbenchmark-dev rt-tests
 )
 # The sanitizer and fuzzer builds (scripts/ci-hardening): clang and its runtimes.
 VORN_IO_PACKAGES_hardening=(

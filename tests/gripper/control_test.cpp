@@ -24,6 +24,7 @@ using gripper_test::OpsOf;
 using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::Not;
+using vorn_io_test::LogCapture;
 using vorn_io_test::LogOf;
 using vorn_io_test::Occurrences;
 using Clock = std::chrono::steady_clock;
@@ -226,33 +227,57 @@ TEST_F(GripperControl, ACommandDuringEvaluationRestartsTheHoldOff) {
   EXPECT_THAT(Finishes(Poll(*gripper, 401)), ElementsAre(401));
 }
 
-TEST_F(GripperControl, DestructionDisablesWaitsAndThenReleases) {
-  // A motor library that throws from the disable must not end the host.
-  for (const bool disable_throws : {false, true}) {
-    SCOPED_TRACE(disable_throws);
-    const std::string dev = disable_throws ? "ctl-destroy-throws" : "ctl-destroy";
-    if (disable_throws) {
-      vorn_motor_sim::MotorScript script;
-      script.faults = {{"setEnable", vorn_motor_sim::Fault::kThrows, 1}};
-      vorn_motor_sim::Configure(dev, script);
-    }
+TEST_F(GripperControl, ParkingDisablesWaitsConfirmsAndReleasesAndSaysHowItWent) {
+  struct Case {
+    const char* dev;
+    std::vector<vorn_motor_sim::CallFault> faults;
+    bool query_fails;
+    bool taken;
+    bool confirmed;
+    std::size_t errors;
+  };
+  // A motor library that throws from the disable must not end the host; a
+  // disable that was not confirmed is said, never taken for one.
+  const std::vector<Case> cases = {
+      {"ctl-park", {}, false, true, true, 0},
+      {"ctl-park-throws", {{"setEnable", vorn_motor_sim::Fault::kThrows, 1}}, false, false, false, 2},
+      {"ctl-park-fails", {{"setEnable", vorn_motor_sim::Fault::kFails, 1}}, false, false, false, 2},
+      {"ctl-park-query-fails", {}, true, true, false, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dev);
+    vorn_motor_sim::MotorScript script;
+    script.faults = c.faults;
+    script.enableQueryFails = c.query_fails;
+    vorn_motor_sim::Configure(c.dev, script);
     const std::size_t live_before = vorn_motor_sim::LiveMotors();
-    std::unique_ptr<VornIoInterface> gripper = MakeGripper(dev);
+    std::unique_ptr<ServoGripper> gripper = MakeGripper(c.dev);
     EXPECT_EQ(vorn_motor_sim::LiveMotors(), live_before + 1);
 
+    LogCapture capture;
     const Clock::time_point before = Clock::now();
-    gripper.reset();
-    if (!disable_throws) {
-      EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(200));
-    }
+    const ParkOutcome outcome = gripper->park();
+    EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(200));
     EXPECT_EQ(vorn_motor_sim::LiveMotors(), live_before);
-
-    const std::vector<std::string> ops = OpsOf(dev);
-    ASSERT_GE(ops.size(), 2U);
-    EXPECT_EQ(ops[ops.size() - 2], "setEnable");
-    EXPECT_EQ(ops.back(), "~feetechMotor");
+    EXPECT_TRUE(outcome.hadMotor);
+    EXPECT_TRUE(outcome.finished);
+    EXPECT_FALSE(outcome.held);
+    EXPECT_EQ(outcome.disableTaken, c.taken);
+    EXPECT_EQ(outcome.disableConfirmed, c.confirmed);
+    EXPECT_EQ(outcome.motorMayBeEnabled(), !c.confirmed);
+    EXPECT_EQ(Occurrences(capture.Text(), "[ERROR] "), c.errors);
+    EXPECT_THAT(OpsOf(c.dev), ElementsAre("feetechMotor", "initMotor", "setEnable", "setGripperStatus", "setEnable",
+                                          "getEnableState", "~feetechMotor"));
+    if (c.taken) {
+      EXPECT_THAT(vorn_motor_sim::Calls(c.dev, "setEnable").back().args, ElementsAre(0));
+    }
+    // Parked, the gripper refuses commands, and neither a second park nor
+    // the destructor calls the motor again.
+    EXPECT_EQ(gripper->setIoStatus(1), -1);
+    EXPECT_EQ(gripper->park().disableConfirmed, c.confirmed);
+    gripper.reset();
+    EXPECT_EQ(OpsOf(c.dev).size(), 7U);
   }
-  EXPECT_THAT(vorn_motor_sim::Calls("ctl-destroy", "setEnable").back().args, ElementsAre(0));
 }
 
 TEST_F(GripperControl, ReinitialisingReleasesTheOldMotorFirst) {
@@ -261,8 +286,9 @@ TEST_F(GripperControl, ReinitialisingReleasesTheOldMotorFirst) {
   ServoGripper gripper(1, 115200, dev, false);
   gripper.InitServoGripper(2, 57600, dev, true);
   EXPECT_EQ(vorn_motor_sim::LiveMotors(), live_before + 1);
-  EXPECT_THAT(OpsOf(dev), ElementsAre("feetechMotor", "initMotor", "setEnable", "setGripperStatus", "setEnable",
-                                      "~feetechMotor", "feetechMotor", "initMotor", "setEnable", "setGripperStatus"));
+  EXPECT_THAT(OpsOf(dev),
+              ElementsAre("feetechMotor", "initMotor", "setEnable", "setGripperStatus", "setEnable", "getEnableState",
+                          "~feetechMotor", "feetechMotor", "initMotor", "setEnable", "setGripperStatus"));
   EXPECT_THAT(vorn_motor_sim::Calls(dev, "feetechMotor").back().args, ElementsAre(2, 57600, 1));
 }
 

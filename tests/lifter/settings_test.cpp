@@ -1,5 +1,13 @@
 // Settings and situations that would otherwise start a move that never ends,
 // or call through an empty motor handle.
+#include <pthread.h>
+#include <sched.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -55,6 +63,83 @@ TEST(LifterSettings, FreqThatGivesNoUsablePeriodIsReplaced) {
     const std::string log = capture.Text();
     EXPECT_EQ(Occurrences(log, c.error), 1U) << c.freq;
     EXPECT_EQ(Occurrences(log, "Invalid freq"), 1U) << c.freq;
+  }
+}
+
+/// Threads of this process under SCHED_FIFO at `priority` (from /proc:
+/// the 40th field of a thread's stat is its real-time priority, the 41st
+/// its policy).
+std::size_t ThreadsUnderFifoAt(int priority) {
+  std::size_t count = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream stat(task.path() / "stat");
+    std::string text;
+    std::getline(stat, text);
+    const std::size_t name_end = text.rfind(')');
+    if (name_end == std::string::npos) {
+      continue;
+    }
+    std::istringstream fields(text.substr(name_end + 2));
+    std::vector<std::string> values{std::istream_iterator<std::string>(fields), std::istream_iterator<std::string>()};
+    // Fields from the 3rd on: the 40th and 41st are at 37 and 38.
+    if (values.size() > 38 && values[37] == std::to_string(priority) && values[38] == "1") {
+      ++count;
+    }
+  }
+  return count;
+}
+
+/// Whether this process may run a thread under SCHED_FIFO.
+bool MayUseRealTime() {
+  int policy = 0;
+  sched_param parameters{};
+  pthread_getschedparam(pthread_self(), &policy, &parameters);
+  sched_param fifo{};
+  fifo.sched_priority = 1;
+  if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &fifo) != 0) {
+    return false;
+  }
+  pthread_setschedparam(pthread_self(), policy, &parameters);
+  return true;
+}
+
+TEST(LifterSettings, ThreadPriorityRunsTheTicksUnderFifoOrIsReplaced) {
+  struct Case {
+    std::string value;
+    int used;
+    std::string error;  // empty: none
+  };
+  // Unreadable values silently give the fallback, as "freq" does.
+  const std::vector<Case> cases = {
+      {"0", 0, ""},
+      {"37", 37, ""},
+      {"100", 0, "[ERROR] Invalid thread_priority: 100, use 0\r\n"},
+      {"-4", 0, "[ERROR] Invalid thread_priority: -4, use 0\r\n"},
+      {"high", 0, ""},
+  };
+  const bool real_time = MayUseRealTime();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    const std::string dev = UniqueDevName();
+    LogCapture capture;
+    UpdownLifter lifter(Description(dev, "thread_priority: " + c.value + "\n"));
+    ASSERT_TRUE(WaitFor([&] { return CountOf(dev, "setEnable") > 0; }));
+    const std::string log = capture.Text();
+    EXPECT_EQ(Occurrences(log, "[ERROR] "), c.error.empty() ? 0U : 1U) << log;
+    if (!c.error.empty()) {
+      EXPECT_EQ(Occurrences(log, c.error), 1U) << log;
+    }
+    // Allowed, the tick thread runs under SCHED_FIFO at that priority; else
+    // one warning says what was asked, why not, and how to allow it.
+    const bool fifo = c.used > 0 && real_time;
+    if (c.used > 0) {
+      EXPECT_EQ(ThreadsUnderFifoAt(c.used), fifo ? 1U : 0U);
+    }
+    EXPECT_EQ(Occurrences(log, "[WARN] SCHED_FIFO at thread_priority " + std::to_string(c.used) +
+                                   " refused: Operation not permitted; the lifter runs at normal scheduling. Allow "
+                                   "it with an rtprio limit of at least "),
+              c.used > 0 && !real_time ? 1U : 0U)
+        << log;
   }
 }
 

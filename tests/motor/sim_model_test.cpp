@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
+#include <future>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -506,9 +507,10 @@ TEST_F(SimModelTest, TheEnvironmentSetsObstacleAndSpeedPerVendor) {
   EXPECT_THAT(PositionOf(*gripper_motor), DoubleNear(10.0, 1e-9));  // the obstacle was the lifter's only
 }
 
-TEST_F(SimModelTest, TheEnvironmentScriptsFailingAndThrowingCalls) {
+TEST_F(SimModelTest, TheEnvironmentScriptsFailingThrowingAndHangingCalls) {
   const ScopedEnvironment environment({{"VORN_MOTOR_SIM_DAMIAO_FAIL", "getTorque,setZeroPosition@1"},
                                        {"VORN_MOTOR_SIM_THROW", "getPosition"},
+                                       {"VORN_MOTOR_SIM_DAMIAO_HANG", "getVelocity@1"},
                                        {"VORN_MOTOR_SIM_FEETECH_FAIL", "setEnable,bogus"}});
   testing::internal::CaptureStderr();
   auto lifter_motor = ReadyDamiao("env-fail-damiao");
@@ -519,6 +521,12 @@ TEST_F(SimModelTest, TheEnvironmentScriptsFailingAndThrowingCalls) {
   EXPECT_EQ(lifter_motor->setZeroPosition(200), 0);
   EXPECT_EQ(lifter_motor->setZeroPosition(200), -1);
   EXPECT_THROW(lifter_motor->getPosition(value), std::runtime_error);
+  // The first call behaves; the second hangs until it is released.
+  EXPECT_EQ(lifter_motor->getVelocity(value), 0);
+  std::future<int> hung = std::async(std::launch::async, [&] { return lifter_motor->getVelocity(value); });
+  EXPECT_EQ(hung.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+  vorn_motor_sim::ReleaseStalledCalls();
+  EXPECT_EQ(hung.get(), 0);
   // A list with an unknown operation is ignored as a whole, and said so.
   EXPECT_THAT(complaints, HasSubstr("VORN_MOTOR_SIM_FEETECH_FAIL=\"setEnable,bogus\""));
   EXPECT_EQ(vorn_motor_sim::Calls("env-fail-feetech", "setEnable").at(0).result, 0);

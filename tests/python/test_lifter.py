@@ -82,6 +82,15 @@ def test_leaving_the_block_on_an_exception_parks_the_lifter_and_lets_the_excepti
     lifter.close()  # a second close does nothing
 
 
+def test_close_says_how_the_shutdown_went_once():
+    lifter = vorn_io.Lifter(SHORT_LIFTER)
+    outcome = lifter.close()
+    assert outcome == vorn_io.ParkOutcome(had_motor=True, finished=True, held=True, disable_taken=True,
+                                          disable_confirmed=True)
+    assert not outcome.motor_may_be_enabled
+    assert lifter.close() is None
+
+
 def test_closing_from_another_thread_ends_a_waiting_move():
     lifter = vorn_io.Lifter(LONG_LIFTER)
     raised = []

@@ -1,13 +1,21 @@
 #include <pthread.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstddef>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -36,6 +44,7 @@ class CallLog {
     const std::lock_guard<std::mutex> lock(mutex_);
     starts_.push_back(Clock::now());
     thread_ = pthread_self();
+    tid_ = static_cast<pid_t>(syscall(SYS_gettid));
     changed_.notify_all();
   }
   void End() {
@@ -68,6 +77,10 @@ class CallLog {
     const std::lock_guard<std::mutex> lock(mutex_);
     return thread_;
   }
+  pid_t Tid() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return tid_;
+  }
 
  private:
   std::mutex mutex_;
@@ -75,7 +88,26 @@ class CallLog {
   std::vector<Clock::time_point> starts_;
   std::vector<Clock::time_point> ends_;
   pthread_t thread_{};
+  pid_t tid_ = 0;
 };
+
+/// Waits until thread `tid` of this process is asleep (state S: blocked in
+/// a wait, here the timer's sleep); false on the deadline.
+bool WaitUntilAsleep(pid_t tid) {
+  const std::string path = "/proc/self/task/" + std::to_string(tid) + "/stat";
+  const Clock::time_point deadline = Clock::now() + kDeadline;
+  while (Clock::now() < deadline) {
+    std::ifstream stat(path);
+    std::string text;
+    std::getline(stat, text);
+    const std::size_t name_end = text.rfind(')');
+    if (name_end != std::string::npos && name_end + 2 < text.size() && text[name_end + 2] == 'S') {
+      return true;
+    }
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  return false;
+}
 
 /// Lets a task block until the test releases it.
 class Gate {
@@ -165,26 +197,32 @@ TEST(PrivateTimerTest, AScheduledPeriodKeepsItsFractionOfAMillisecond) {
 }
 
 TEST(PrivateTimerTest, AScheduledOverrunOfMoreThanAPeriodRestartsTheScheduleWithoutABurst) {
+  // Late in a run, so that a schedule that restarted its origin but kept its
+  // count of calls would wait as many periods as calls have run (1 s here).
   constexpr std::chrono::duration<double, std::milli> kPeriod{20.0};
+  constexpr int kLong = 50;
   CallLog log;
   Ticker timer;
   std::atomic<int> calls{0};
   timer.start(kPeriod, [&] {
     log.Begin();
-    if (calls.fetch_add(1) == 1) {
+    if (calls.fetch_add(1) == kLong) {
       std::this_thread::sleep_for(milliseconds(75));  // three cycles missed
     }
     log.End();
   });
-  ASSERT_TRUE(log.WaitForStarts(5));
+  ASSERT_TRUE(log.WaitForStarts(kLong + 4));
   timer.stop();
   const std::vector<Clock::time_point> starts = log.Starts();
   const std::vector<Clock::time_point> ends = log.Ends();
+  const Clock::time_point overrun_end = ends[kLong];
   // The call after the long one comes at once; the missed cycles are not made
-  // up: the one after it keeps a period's distance from the overrun.
-  EXPECT_LT(Between(ends[1], starts[2]), milliseconds(60));
-  EXPECT_GE(starts[3] - ends[1], kPeriod);
-  EXPECT_GE(starts[4] - ends[1], kPeriod * 2.0);
+  // up: the ones after it keep a period's distance from the overrun, and no
+  // more than a generous bound.
+  EXPECT_LT(Between(overrun_end, starts[kLong + 1]), milliseconds(60));
+  EXPECT_GE(starts[kLong + 2] - overrun_end, kPeriod);
+  EXPECT_GE(starts[kLong + 3] - overrun_end, kPeriod * 2.0);
+  EXPECT_LT(Between(overrun_end, starts[kLong + 3]), milliseconds(400));
 }
 
 void IgnoreSignal(int /*signal*/) {}
@@ -241,17 +279,28 @@ TEST(PrivateTimerTest, StopDuringTheTaskWaitsForThatCallAndPreventsAnother) {
 }
 
 TEST(PrivateTimerTest, StopDuringTheSleepReturnsPromptly) {
-  CallLog log;
-  Ticker timer;
-  timer.start(60000, [&] {
-    log.Begin();
-    log.End();
-  });
-  ASSERT_TRUE(log.WaitForEnds(1));
-  const Clock::time_point before = Clock::now();
-  timer.stop();
-  EXPECT_LT(Between(before, Clock::now()), milliseconds(5000));
-  EXPECT_EQ(log.Count(), 1U);
+  // Both loops, stopped only once the thread is asleep: a stop that did not
+  // wake it would wait out the 30 s.
+  for (const bool scheduled : {false, true}) {
+    SCOPED_TRACE(scheduled ? "scheduled" : "millisecond");
+    CallLog log;
+    Ticker timer;
+    const auto task = [&] {
+      log.Begin();
+      log.End();
+    };
+    if (scheduled) {
+      timer.start(std::chrono::duration<double, std::milli>(30000.0), task);
+    } else {
+      timer.start(30000, task);
+    }
+    ASSERT_TRUE(log.WaitForEnds(1));
+    ASSERT_TRUE(WaitUntilAsleep(log.Tid()));
+    const Clock::time_point before = Clock::now();
+    timer.stop();
+    EXPECT_LT(Between(before, Clock::now()), milliseconds(5000));
+    EXPECT_EQ(log.Count(), 1U);
+  }
 }
 
 TEST(PrivateTimerTest, StartReturnsAtOnceAndTheFirstCallIsNotDelayed) {
@@ -363,6 +412,140 @@ TEST(PrivateTimerTest, CanBeStartedAgainAfterAStop) {
   timer.stop();
   // Restarting stopped the old loop: only the new task runs from then on.
   EXPECT_EQ(first.Count(), first_calls);
+}
+
+/// The scheduling and timer slack of the thread that runs a call.
+struct ThreadTraits {
+  int policy = -1;
+  int priority = -1;
+  long slack_ns = -1;
+};
+
+ThreadTraits TraitsOfThisThread() {
+  ThreadTraits traits;
+  sched_param parameters{};
+  pthread_getschedparam(pthread_self(), &traits.policy, &parameters);
+  traits.priority = parameters.sched_priority;
+  traits.slack_ns = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+  return traits;
+}
+
+/// Whether this process may run a thread under SCHED_FIFO.
+bool MayUseRealTime() {
+  sched_param parameters{};
+  int policy = 0;
+  pthread_getschedparam(pthread_self(), &policy, &parameters);
+  sched_param fifo{};
+  fifo.sched_priority = 1;
+  if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &fifo) != 0) {
+    return false;
+  }
+  pthread_setschedparam(pthread_self(), policy, &parameters);
+  return true;
+}
+
+TEST(PrivateTimerTest, TheThreadRunsWithTheSmallestSlackAndThePolicyAskedFor) {
+  struct Case {
+    const char* name;
+    int priority;
+    int result;  // when the process may use real-time scheduling
+    int policy;
+  };
+  const bool real_time = MayUseRealTime();
+  const std::vector<Case> cases = {
+      {"normal", 0, 0, SCHED_OTHER},
+      {"fifo 10", 10, real_time ? 0 : EPERM, real_time ? SCHED_FIFO : SCHED_OTHER},
+      {"fifo 99", 99, real_time ? 0 : EPERM, real_time ? SCHED_FIFO : SCHED_OTHER},
+      {"above 99", 100, EINVAL, SCHED_OTHER},
+      {"negative", -1, EINVAL, SCHED_OTHER},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::promise<ThreadTraits> first_call;
+    std::atomic<bool> told{false};
+    Ticker timer;
+    const int result = timer.start(std::chrono::duration<double, std::milli>(5.0), c.priority, [&] {
+      if (!told.exchange(true)) {
+        first_call.set_value(TraitsOfThisThread());
+      }
+    });
+    EXPECT_EQ(result, c.result);
+    // The policy is in force from the first call on.
+    const ThreadTraits traits = first_call.get_future().get();
+    timer.stop();
+    EXPECT_EQ(traits.policy, c.policy);
+    EXPECT_EQ(traits.priority, c.policy == SCHED_FIFO ? c.priority : 0);
+    EXPECT_LE(traits.slack_ns, 1);  // a real-time thread reads 0: it has none at all
+    EXPECT_GE(traits.slack_ns, 0);
+  }
+  // The millisecond loop sleeps with the smallest slack too.
+  std::promise<ThreadTraits> first_call;
+  std::atomic<bool> told{false};
+  Ticker timer;
+  timer.start(5, [&] {
+    if (!told.exchange(true)) {
+      first_call.set_value(TraitsOfThisThread());
+    }
+  });
+  EXPECT_EQ(first_call.get_future().get().slack_ns, 1);
+}
+
+TEST(PrivateTimerTest, FinishRunsTheLastWorkOnTheTimersThreadAfterTheLastCall) {
+  // A running timer, and one that never started: the last work runs on a
+  // thread of the timer's, never the caller's, and no call follows it.
+  for (const bool started : {true, false}) {
+    SCOPED_TRACE(started ? "running" : "never started");
+    CallLog log;
+    Ticker timer;
+    if (started) {
+      timer.start(std::chrono::duration<double, std::milli>(5.0), [&] {
+        log.Begin();
+        log.End();
+      });
+      ASSERT_TRUE(log.WaitForEnds(2));
+    }
+    std::atomic<std::size_t> calls_before_last{0};
+    std::atomic<bool> on_caller{true};
+    std::atomic<bool> on_tick_thread{false};
+    const pthread_t caller = pthread_self();
+    timer.finish([&] {
+      calls_before_last = log.Count();
+      on_caller = pthread_equal(pthread_self(), caller) != 0;
+      on_tick_thread = started && pthread_equal(pthread_self(), log.Thread()) != 0;
+    });
+    EXPECT_FALSE(timer.running.load());
+    ASSERT_TRUE(timer.awaitEnd(kDeadline));
+    EXPECT_FALSE(on_caller.load());
+    EXPECT_EQ(log.Count(), calls_before_last.load());
+    EXPECT_EQ(on_tick_thread.load(), started);
+  }
+}
+
+TEST(PrivateTimerTest, AThreadLeftOnAHungTaskOutlivesItsTimerAndEndsWhenTheTaskReturns) {
+  CallLog log;
+  Gate gate;
+  // Shared with the thread, which may still be in set_value when the test ends.
+  auto last_ran = std::make_shared<std::promise<void>>();
+  std::future<void> ran = last_ran->get_future();
+  auto timer = std::make_unique<Ticker>();
+  timer->start(std::chrono::duration<double, std::milli>(5.0), [&] {
+    log.Begin();
+    gate.Pass();
+    log.End();
+  });
+  ASSERT_TRUE(log.WaitForStarts(1));
+  timer->finish([last_ran] { last_ran->set_value(); });
+  // Hung: the bounded wait gives up, and the timer goes without waiting.
+  EXPECT_FALSE(timer->awaitEnd(milliseconds(50)));
+  timer->abandon();
+  EXPECT_TRUE(timer->awaitEnd(milliseconds(0)));
+  const Clock::time_point before = Clock::now();
+  timer.reset();
+  EXPECT_LT(Between(before, Clock::now()), milliseconds(5000));
+  // Released, the task returns and the last work runs, with the timer gone.
+  gate.Open();
+  ASSERT_EQ(ran.wait_for(kDeadline), std::future_status::ready);
+  EXPECT_EQ(log.Count(), 1U);
 }
 
 }  // namespace

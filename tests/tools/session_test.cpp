@@ -8,6 +8,7 @@
 
 #include "tools/exit_codes.h"
 #include "tools/session.h"
+#include "vorn_io/park_outcome.h"
 #include "vorn_io/vorn_io_interface.h"
 
 namespace {
@@ -19,7 +20,10 @@ using testing::HasSubstr;
 class InterruptedShutdown : public VornIoInterface {
  public:
   explicit InterruptedShutdown(int signal) : signal_(signal) {}
-  ~InterruptedShutdown() override { std::raise(signal_); }
+  ParkOutcome park() {
+    std::raise(signal_);
+    return {};
+  }
   InterruptedShutdown(const InterruptedShutdown&) = delete;
   InterruptedShutdown& operator=(const InterruptedShutdown&) = delete;
   InterruptedShutdown(InterruptedShutdown&&) = delete;
@@ -50,7 +54,7 @@ TEST_P(SignalWhileShuttingDownTest, SaysSoAndKeepsTheFirstEnd) {
   int code = -1;
   {
     vorn_io::tool::Session session(true, true);
-    ASSERT_NE(session.Build<InterruptedShutdown>("test.yaml", "device", "released", c.during), nullptr);
+    ASSERT_NE(session.Build<InterruptedShutdown>("test.yaml", "device", c.during), nullptr);
     if (c.first != 0) {
       std::raise(c.first);
     }

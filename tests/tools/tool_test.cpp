@@ -93,6 +93,8 @@ constexpr const char* kShortLifter = "vendor: damiao\ndev_name: short\nmaxpos: 2
 constexpr const char* kMotorFile = "feetechmotor1:\n  id: 1\n  dev_name: x\nfeetechmotor2:\n  id: 2\n  dev_name: x\n";
 // A move of about 290 s with the lifter's defaults: long enough to interrupt.
 constexpr const char* kLongLifter = "vendor: damiao\ndev_name: long\n";
+// A move of about 290 s at 100 ticks a second.
+constexpr const char* kFastLongLifter = "vendor: damiao\ndev_name: fast\nfreq: 100\n";
 // A move of 1 s whose lines fill a small pipe: 100 ticks of 10 ms.
 constexpr const char* kChattyLifter = "vendor: damiao\ndev_name: chatty\nmaxpos: 2.0\nfreq: 100\nspeed: 2.0\n";
 
@@ -243,6 +245,43 @@ INSTANTIATE_TEST_SUITE_P(
                  5,
                  "abandoned",
                  {{"VORN_MOTOR_SIM_DAMIAO_FAIL", "getTorque"}}},
+        // A motor library that hangs, or a motor that never confirms its
+        // disable: never a silent hang, never "parked".
+        ExitCase{"HungTick",
+                 {"lifter", "@", "--to", "1", "--timeout", "1"},
+                 kFastLongLifter,
+                 6,
+                 "vorn-io: the motor call getTorque has not returned (the motor library hangs); the motor could not "
+                 "be parked and may still be enabled",
+                 {{"VORN_MOTOR_SIM_DAMIAO_HANG", "getTorque@3"}},
+                 "",
+                 "parked and disabled"},
+        ExitCase{"HungDisable",
+                 {"lifter", "@", "--to", "1"},
+                 kShortLifter,
+                 6,
+                 "vorn-io: the motor call setEnable has not returned",
+                 {{"VORN_MOTOR_SIM_DAMIAO_HANG", "setEnable@1"}},
+                 "",
+                 "parked and disabled",
+                 "lifter in state 1"},
+        ExitCase{"HungGripperPoll",
+                 {"gripper", kExamples + "gripper.yaml", "--to", "1", "--timeout", "1"},
+                 "",
+                 6,
+                 "vorn-io: the gripper's getIoStatus has not returned after",
+                 {{"VORN_MOTOR_SIM_FEETECH_HANG", "getPosition@5"}},
+                 "",
+                 "disabled and released"},
+        ExitCase{"NeverDisabled",
+                 {"lifter", "@", "--to", "1"},
+                 kShortLifter,
+                 6,
+                 "vorn-io: the motor did not confirm its disable",
+                 {{"VORN_MOTOR_SIM_DAMIAO_FAIL", "setEnable@1"}},
+                 "",
+                 "parked and disabled",
+                 "Motor still enabled after 50 polls, released anyway"},
         ExitCase{"GripperGivenALifterFile",
                  {"gripper", "@", "--to", "1"},
                  kShortLifter,
@@ -758,5 +797,21 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest,
                                          StopCase{"SIGTSTP", SIGTSTP, false, 148, "SIGTSTP"},
                                          StopCase{"IgnoredSIGHUPStaysIgnored", SIGHUP, true, 143, "SIGTERM"}),
                          [](const testing::TestParamInfo<StopCase>& param) { return param.param.name; });
+
+TEST(ToolTest, AStopSignalDuringAHangEndsTheRunWithItsCode) {
+  Scratch scratch;
+  ToolProcess tool({"lifter", scratch.Write("lifter.yaml", kFastLongLifter), "--to", "1"},
+                   {{"VORN_MOTOR_SIM_DAMIAO_HANG", "setEnable@1"}});
+  ASSERT_TRUE(tool.WaitForOutput("[INFO] set pos")) << tool.output();
+  tool.Signal(SIGINT);
+  // The shutdown hangs in the disable for a second before the lifter gives
+  // up on it: a second signal comes during the hang.
+  ASSERT_TRUE(tool.WaitForOutput("SIGINT received")) << tool.output();
+  tool.Signal(SIGTERM);
+  EXPECT_EQ(tool.Wait(std::chrono::seconds(30)), 130) << tool.output();
+  EXPECT_THAT(tool.output(), HasSubstr("vorn-io: still shutting the device down"));
+  EXPECT_THAT(tool.output(), HasSubstr("vorn-io: the motor call setEnable has not returned"));
+  EXPECT_THAT(tool.output(), Not(HasSubstr("parked and disabled")));
+}
 
 }  // namespace

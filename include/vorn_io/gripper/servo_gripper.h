@@ -7,6 +7,7 @@
 
 #include "vorn_io/export.h"
 #include "vorn_io/logger.h"
+#include "vorn_io/park_outcome.h"
 #include "vorn_io/private_timer.h"
 #include "vorn_io/vorn_io_interface.h"
 
@@ -20,7 +21,11 @@
 /// A reading that failed or is not finite is no reading of the test.
 ///
 /// It has no thread: each `getIoStatus` takes one position reading, so the
-/// host polls it, from one thread at a time.
+/// host polls it, from one thread at a time. Every motor call runs in the
+/// calling thread, so a gripper call (the destructor and `park` included)
+/// blocks as long as the motor library does: on a bus that stopped
+/// answering, possibly for ever. A host that must not hang with it calls the
+/// gripper from a thread it can give up on.
 ///
 /// A gripper built from parameters that did not load (a missing file, a
 /// file without the "gripper" entry or the motor's section, a map without a
@@ -39,8 +44,15 @@ class VORN_IO_EXPORT ServoGripper : public VornIoInterface, private PrivateTimer
   /// Loads a parameter map of the host's own document. No motor if the load failed.
   explicit ServoGripper(YAML::Node node);
 
-  /// Disables the motor, waits 200 ms and releases it.
+  /// Parks the gripper (see `park`) unless the host has.
   ~ServoGripper() override;
+
+  /// Shuts the motor down and tells how that went: disables it, waits
+  /// 200 ms, asks it whether it is disabled and releases it, each call
+  /// checked and each failure logged. The gripper sends no hold. It has no
+  /// motor from then on (commands are refused) until `InitServoGripper`; a
+  /// second call returns the outcome of the first.
+  ParkOutcome park();
 
   /// Returns -1 when the motor refused the motion or the gripper has no
   /// motor (with an error line), else 0.

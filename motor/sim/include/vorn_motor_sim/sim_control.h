@@ -42,7 +42,9 @@ enum class Fault {
   /// Does what the call does, then throws `std::runtime_error`.
   kThrowsAfterActing,
   /// Hangs, as a motor library waiting on a dead bus does, until
-  /// `ReleaseStalledCalls` (or `Reset`, or 30 s), then does what the call does.
+  /// `ReleaseStalledCalls` (or `Reset`, or 30 s), then does what the call
+  /// does. The motor stays locked meanwhile: its other calls wait too.
+  /// `VORN_MOTOR_SIM_HANG` sets it from the environment.
   kStalls,
 };
 
