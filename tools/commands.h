@@ -12,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include "vorn_io/description.h"
+#include "vorn_io/description_file.h"
 
 // The commands of `vorn-io`, how they read a description, and how a reader's
 // account reads in words.
@@ -45,15 +46,8 @@ inline std::string Failure(const std::exception& error, const std::string& file)
 
 inline std::string FileName(const std::string& path) { return path == "-" ? std::string("<stdin>") : path; }
 
-struct DescriptionFile {
-  std::string name;
-  YAML::Node root;              ///< its first YAML document
-  DescriptionAccount findings;  ///< about the file itself: a second document, which no device reads
-};
-
-/// Reads `path` once ("-": standard input; a FIFO or a process substitution
-/// too), refusing more than 4 MiB, and parses it. A file that cannot be read
-/// or parsed is a `ConfigError` with a message a person can act on.
+/// Reads `path` with the library's reader; a file that cannot be read or
+/// parsed is a `ConfigError` with a message a person can act on.
 DescriptionFile LoadDescription(const std::string& path);
 
 /// `account` with the findings about `file` itself after its keys.

@@ -121,6 +121,9 @@ std::optional<double> Session::Await(std::chrono::milliseconds period, double ti
 
 int Session::Finish(int code, const std::string& out, const std::string& err) {
   Status({});
+  // The signals that ended the run, taken before it says so: one that comes
+  // after that line is answered while the device shuts down.
+  Sleep(std::chrono::milliseconds(0));
   const int signal = Signal();
   if (signal != 0) {
     Say(Line("SIG{} received, shutting the device down", sigabbrev_np(signal)));
@@ -128,7 +131,6 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
   std::string result = signal != 0 ? "" : out;
   std::string alarm = hung_;
   if (device_) {
-    Sleep(std::chrono::milliseconds(0));  // the signals that ended the run
     // Parked in a thread of its own, so that the loop here answers the
     // signals that arrive meanwhile: they cannot make it go faster, and the
     // person pressing Ctrl-C again learns why nothing happens.

@@ -4,6 +4,7 @@
 #include "vorn_io/bounded_writer.h"
 #include "vorn_io/config_keys.h"
 #include "vorn_io/description.h"
+#include "vorn_io/description_file.h"
 #include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_io/lifter.h"
 #include "vorn_io/logger.h"

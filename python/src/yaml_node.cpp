@@ -1,10 +1,13 @@
 #include "src/yaml_node.h"
 
+#include <cerrno>
 #include <cmath>
+#include <optional>
 
 #include <fmt/format.h>
 
 #include "src/errors.h"
+#include "vorn_io/description_file.h"
 
 namespace py = pybind11;
 
@@ -41,6 +44,20 @@ std::string ScalarText(py::handle value) {
                                    py::str(py::type::handle_of(value).attr("__name__")).cast<std::string>()));
 }
 
+/// The file's first document; a file that cannot be used is a DescriptionError.
+YAML::Node Usable(const DescriptionFile& file) {
+  if (file.systemError != 0) {
+    // As Python's open() says it: FileNotFoundError, PermissionError, ...
+    errno = file.systemError;
+    PyErr_SetFromErrnoWithFilename(PyExc_OSError, file.name.c_str());
+    throw py::error_already_set();
+  }
+  if (!file.error.empty()) {
+    throw DescriptionError(file.error);
+  }
+  return file.root;
+}
+
 }  // namespace
 
 YAML::Node NodeFromObject(py::handle value) {
@@ -65,31 +82,18 @@ YAML::Node NodeFromObject(py::handle value) {
 }
 
 YAML::Node NodeFromText(const std::string& text, const std::string& name) {
-  try {
-    return YAML::Load(text);
-  } catch (const YAML::Exception& error) {
-    throw DescriptionError(fmt::format("{}: {}", name, error.what()));
-  }
+  return Usable(ParseDescription(text, name));
 }
 
-YAML::Node SelectNode(const YAML::Node& root, const std::string& path, const std::string& name) {
-  // Nodes are handles: assigning one to another would overwrite the
-  // document, so each step takes a fresh handle.
-  YAML::Node node = root;
-  std::size_t begin = 0;
-  for (;;) {
-    const std::size_t end = std::min(path.find('/', begin), path.size());
-    const std::string key = path.substr(begin, end - begin);
-    if (!node.IsMap() || !node[key]) {
-      throw DescriptionError(fmt::format("{}: no key \"{}\" (from node \"{}\")", name, key, path));
-    }
-    YAML::Node child = node[key];
-    node.reset(child);
-    if (end == path.size()) {
-      return node;
-    }
-    begin = end + 1;
+YAML::Node NodeFromFile(const std::string& path) { return Usable(ReadDescriptionFile(path)); }
+
+YAML::Node NodeUnder(const YAML::Node& root, const std::string& path, const std::string& name) {
+  std::string missing;
+  std::optional<YAML::Node> node = SelectNode(root, path, &missing);
+  if (!node) {
+    throw DescriptionError(fmt::format("{}: no key \"{}\" (from node \"{}\")", name, missing, path));
   }
+  return *node;
 }
 
 void BindNode(py::module_& module) {
@@ -97,7 +101,9 @@ void BindNode(py::module_& module) {
       .def_static("from_object", &NodeFromObject, py::arg("value"), "The node of a dict, list or scalar.")
       .def_static("from_text", &NodeFromText, py::arg("text"), py::arg("name"),
                   "Parses YAML text; `name` starts the message of a syntax error.")
-      .def("select", &SelectNode, py::arg("path"), py::arg("name"),
+      .def_static("from_file", &NodeFromFile, py::arg("path"),
+                  "Reads a YAML file as every reader of the library does: once, and at most 4 MiB.")
+      .def("select", &NodeUnder, py::arg("path"), py::arg("name"),
            "The map under `path`; nested keys separated by '/'.");
 }
 

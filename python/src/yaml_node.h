@@ -17,9 +17,12 @@ YAML::Node NodeFromObject(pybind11::handle value);
 /// Parses `text`; a syntax error becomes a DescriptionError that starts with `name`.
 YAML::Node NodeFromText(const std::string& text, const std::string& name);
 
+/// Reads the file at `path` as the library's readers do; a DescriptionError says why it cannot be used.
+YAML::Node NodeFromFile(const std::string& path);
+
 /// The map under `path` ("lifter", or "robot/lifter" for nested keys); a
 /// DescriptionError names the key that is missing.
-YAML::Node SelectNode(const YAML::Node& root, const std::string& path, const std::string& name);
+YAML::Node NodeUnder(const YAML::Node& root, const std::string& path, const std::string& name);
 
 void BindNode(pybind11::module_& module);
 

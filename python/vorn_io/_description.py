@@ -15,8 +15,7 @@ def load(description, node=None):
     """
     if isinstance(description, os.PathLike):
         name = os.fspath(description)
-        with open(name, encoding="utf-8") as file:
-            root = _vorn_io.Node.from_text(file.read(), name)
+        root = _vorn_io.Node.from_file(name)
     elif isinstance(description, str):
         name = "<text>"
         root = _vorn_io.Node.from_text(description, name)

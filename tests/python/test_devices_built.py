@@ -29,13 +29,14 @@ feetechmotor2:
     (lambda: vorn_io.Lifter(42), TypeError, r"not int"),
     (lambda: vorn_io.Lifter(dict(SHORT_LIFTER, kp=object())), TypeError, r"not object"),
     (lambda: vorn_io.Lifter.from_file("/nonexistent/lifter.yaml"), FileNotFoundError, r"lifter\.yaml"),
+    (lambda: vorn_io.Lifter.from_file("/"), vorn_io.DescriptionError, r"^/: is a directory"),
     (lambda: vorn_io.ServoGripper(SHORT_LIFTER), vorn_io.DescriptionError, r"looks like a lifter description"),
     (lambda: vorn_io.ServoGripper(MOTOR_FILE), vorn_io.DescriptionError, r"sections 1, 2: choose one with motor=N"),
     (lambda: vorn_io.ServoGripper(MOTOR_FILE, motor=3), vorn_io.DescriptionError,
      r"no section feetechmotor3 \(motor sections: 1, 2\)"),
     (lambda: vorn_io.ServoGripper({"id": 1}), vorn_io.DescriptionError, r"^<dict>: dev_name: "),
 ], ids=["syntax", "unconvertible", "gripper file for a lifter", "missing node", "no description", "odd value",
-        "missing file", "lifter for a gripper", "motor file without motor", "absent motor", "required key"])
+        "missing file", "directory", "lifter for a gripper", "motor file without motor", "absent motor", "required key"])
 def test_a_description_the_device_cannot_be_built_from_raises(build, error, message):
     with pytest.raises(error, match=message):
         build()
