@@ -65,8 +65,8 @@ std::string LifterBar(double fraction, int columns) {
 
 }  // namespace
 
-Session::Session(bool show_progress, bool library_lines)
-    : show_progress_(show_progress), library_lines_(library_lines) {
+Session::Session(bool show_progress, bool library_lines, bool to_stderr)
+    : out_(to_stderr ? STDERR_FILENO : STDOUT_FILENO), show_progress_(show_progress), library_lines_(library_lines) {
   const char* term = std::getenv("TERM");  // NOLINT(concurrency-mt-unsafe)
   bar_ = show_progress && isatty(STDOUT_FILENO) != 0 && (term == nullptr || std::string(term) != "dumb");
   if (pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -121,6 +121,8 @@ std::optional<double> Session::Await(std::chrono::milliseconds period, double ti
 
 int Session::Finish(int code, const std::string& out, const std::string& err) {
   Status({});
+  // The signals that ended the run, before it says so: one that comes after the line is answered.
+  Sleep(std::chrono::milliseconds(0));
   const int signal = Signal();
   if (signal != 0) {
     Say(Line("SIG{} received, shutting the device down", sigabbrev_np(signal)));
@@ -128,7 +130,6 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
   std::string result = signal != 0 ? "" : out;
   std::string alarm = hung_;
   if (device_) {
-    Sleep(std::chrono::milliseconds(0));  // the signals that ended the run
     // Parked in a thread of its own, so that the loop here answers the
     // signals that arrive meanwhile: they cannot make it go faster, and the
     // person pressing Ctrl-C again learns why nothing happens.
@@ -139,7 +140,6 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
       device_.release();  // NOLINT: left to the call that still runs in it, never freed under it
       alarm = hung_;      // the shutdown's own
     } else {
-      device_.reset();
       const std::string said =
           !parked->hadMotor             ? Line("{} released", kind_)
           : parked->hungCall != nullptr ? Line(
@@ -160,18 +160,17 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
   }
   const bool written = Say(result);
   Warn(alarm);
-  if (signal != 0) {
-    return ExitCodeOfSignal(signal);
+  const bool told = signal == 0 && alarm.empty();  // what else went wrong is told only then
+  Warn(told ? err + (written ? "" : Line("cannot write to standard output: {}", failure_)) : "");
+  const int ended = signal != 0      ? ExitCodeOfSignal(signal)
+                    : !alarm.empty() ? kMayBeEnabled
+                    : !written       ? kOutputFailed
+                                     : code;
+  if (at_end) {
+    at_end(ended);
   }
-  if (!alarm.empty()) {
-    return kMayBeEnabled;
-  }
-  Warn(err);
-  if (!written) {
-    Warn(Line("cannot write to standard output: {}", failure_));
-    return kOutputFailed;
-  }
-  return code;
+  device_.reset();
+  return ended;
 }
 
 bool Session::Pump() {
