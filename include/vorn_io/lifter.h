@@ -195,7 +195,9 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
   /// `initParameter` lengthened the move. A tick adds its sample under a
   /// lock of the trace's own, held by nobody across a motor call; this copies
   /// the samples under it in parts of 512, so a tick waits for a copy of 512
-  /// samples at most (microseconds) rather than for a whole trace.
+  /// samples at most (microseconds) rather than for a whole trace. A lock
+  /// rather than a seqlock or a double buffer: that wait is far below any
+  /// tick's period, and the copy never reads a sample while it is written.
   std::vector<vorn_io::LifterTick> lastMoveTrace() const;
 
   /// Where the move in progress (or the last one) stands, and the motor call
