@@ -35,6 +35,8 @@ struct Shared {
 
 /// The shared state of the timer whose thread this is; null elsewhere.
 thread_local const Shared* tCurrent = nullptr;
+/// When the task call in progress on this thread was due; the epoch elsewhere.
+thread_local Clock::time_point tDue{};
 
 void RequestEnd(Shared& shared) {
   {
@@ -53,16 +55,19 @@ void SleepUntil(Shared& shared, Clock::time_point deadline) {
 }
 
 void LoopEvery(Shared& shared, int interval, const std::function<void()>& task) {
+  tDue = Clock::now();
   while (shared.go_on.load()) {
     const Clock::time_point t0 = Clock::now();
     task();
     const Clock::time_point t1 = Clock::now();
     // Only whole milliseconds of the task's duration count.
     const std::int64_t elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(t1 - t0).count();
+    tDue = t1;
     if (elapsed >= interval) {
       continue;
     }
-    SleepUntil(shared, t1 + std::chrono::milliseconds(interval - elapsed));
+    tDue = t1 + std::chrono::milliseconds(interval - elapsed);
+    SleepUntil(shared, tDue);
   }
 }
 
@@ -72,16 +77,18 @@ void LoopOnSchedule(Shared& shared, std::chrono::duration<double, std::nano> per
   // so the rounding of a fractional period to the clock's ticks cannot drift.
   Clock::time_point origin = Clock::now();
   std::uint64_t calls = 0;
+  tDue = origin;
   while (shared.go_on.load()) {
     task();
     ++calls;
     const Clock::time_point due =
         origin + std::chrono::duration_cast<Clock::duration>(period * static_cast<double>(calls));
     const Clock::time_point now = Clock::now();
+    tDue = due;
     if (now - due > period) {
       // Far behind: the next call starts at once and the schedule from it.
       origin = now;
-      calls = 0;
+      calls = 0;  // the next call is still late by its old deadline
       continue;
     }
     if (now < due) {
@@ -206,6 +213,8 @@ void PrivateTimer::Finish(std::function<void()> last) {
     ended.join();  // it has said it ended: nothing is left to wait for
   }
 }
+
+std::chrono::steady_clock::time_point PrivateTimer::callDue() noexcept { return tDue; }
 
 void PrivateTimer::stop() noexcept {
   running.store(false);

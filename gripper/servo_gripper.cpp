@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/thrown_text.h"
 #include "gripper/servo_gripper_impl.h"
@@ -65,6 +67,13 @@ void ServoGripper::InitServoGripper(int motor_id, unsigned int motor_baudrate, s
 int ServoGripper::setGripperMotion(double target, double torque) { return impl_->setGripperMotion(target, torque); }
 
 int ServoGripper::getGripperState(bool& finished) { return impl_->getGripperState(finished); }
+
+std::vector<vorn_io::GripperPoll> ServoGripper::lastMotionTrace() const {
+  std::vector<vorn_io::GripperPoll> copy;
+  copy.reserve(impl_->trace.Kept());
+  impl_->trace.CopyTo(copy, impl_->trace.Oldest(), impl_->trace.End());
+  return copy;
+}
 
 int ServoGripper::MoveToStatus(int status) {
   Impl& state = *impl_;
@@ -162,6 +171,37 @@ void ServoGripper::Impl::InitServoGripper(int motor_id, unsigned int motor_baudr
 void ServoGripper::Impl::StartSettleTest() {
   pollCount = 0;
   readingFailureLogged = false;
+  trace.Clear();
+  commandAt = std::chrono::steady_clock::now();
+}
+
+double ServoGripper::Impl::WindowVariance() const {
+  double sum = 0.0;
+  double sum_of_squares = 0.0;
+  for (std::int32_t k = 0; k < windowCount; ++k) {
+    const double sample = positionWindow[static_cast<std::size_t>(k)];
+    sum += sample;
+    sum_of_squares += sample * sample;
+  }
+  const auto n = static_cast<double>(windowCount);
+  const double mean = sum / n;
+  return sum_of_squares / n - mean * mean;
+}
+
+void ServoGripper::Impl::Record(double reading, bool settled) {
+  vorn_io::GripperPoll poll;
+  poll.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - commandAt).count();
+  // Strictly increasing, even for polls within the clock's resolution.
+  if (trace.Kept() > 0 && !(poll.seconds > trace.Newest().seconds)) {
+    poll.seconds = std::nextafter(trace.Newest().seconds, std::numeric_limits<double>::infinity());
+  }
+  poll.position = reading;
+  poll.variance = windowCount == kWindowSize ? WindowVariance() : std::numeric_limits<double>::quiet_NaN();
+  poll.settled = settled;
+  if (trace.Full()) {
+    trace.Reserve(trace.Capacity() * 2 + 64);
+  }
+  trace.Push(poll);
 }
 
 int ServoGripper::Impl::setGripperMotion(double target, double torque) {
@@ -196,6 +236,7 @@ int ServoGripper::Impl::getGripperState(bool& finished) {
         LOG_ERROR("The gripper motor gave no usable position (getPosition read {})\n", reading);
       }
     }
+    Record(std::numeric_limits<double>::quiet_NaN(), false);
     return -1;
   }
   position = reading;
@@ -208,22 +249,13 @@ int ServoGripper::Impl::getGripperState(bool& finished) {
   positionWindow[static_cast<std::size_t>(windowWriteIndex)] = position;
 
   if (pollCount <= kHoldOffPolls) {
+    Record(reading, false);
     return 0;
   }
-
-  double sum = 0.0;
-  double sum_of_squares = 0.0;
-  for (std::int32_t k = 0; k < windowCount; ++k) {
-    const double sample = positionWindow[static_cast<std::size_t>(k)];
-    sum += sample;
-    sum_of_squares += sample * sample;
-  }
-  const auto n = static_cast<double>(windowCount);
-  const double mean = sum / n;
-  const double variance = sum_of_squares / n - mean * mean;
-  if (variance < kSettledVariance) {
+  if (WindowVariance() < kSettledVariance) {
     finished = true;
     pollCount = 0;
   }
+  Record(reading, finished);
   return 0;
 }

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include <yaml-cpp/yaml.h>
 
+#include "common/trace_ring.h"
 #include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_io/park_outcome.h"
 #include "vorn_motor/feetech_motor.h"
@@ -38,6 +40,10 @@ struct __attribute__((visibility("hidden"))) ServoGripper::Impl {
   /// Sends a motion to the motor held; -1 with an error line if it refuses.
   int SendMotion(double target, double torque);
   void StartSettleTest();
+  /// The variance of the settle window's positions.
+  double WindowVariance() const;
+  /// Adds a poll's sample to the trace.
+  void Record(double reading, bool settled);
 
   std::uint32_t id = 0;
   std::string dev_name;
@@ -57,6 +63,9 @@ struct __attribute__((visibility("hidden"))) ServoGripper::Impl {
   std::array<double, kWindowSize> positionWindow{};
   std::int32_t pollCount = 0;
   bool readingFailureLogged = false;
+  /// The polls since the last command, and when that command came.
+  vorn_io::detail::TraceRing<vorn_io::GripperPoll> trace;
+  std::chrono::steady_clock::time_point commandAt{};
   /// The last load of a parameter map went through to its end.
   bool parametersLoaded = false;
   /// The gripper was built from parameters that did not load: it has no

@@ -56,6 +56,7 @@ UpdownLifter::UpdownLifter(const YAML::Node& node) : impl_(std::make_shared<Impl
   LOG_INFO("id: {}; master_id: {}; mode: {}; strdev: {}; maxpos: {:.2f}\r\n", settings.id, settings.master_id,
            settings.mode, settings.dev_name, state.maxpos);
   state.moveTicks = reading.move_ticks;
+  state.ReserveTrace();
   const float step = vorn_io::lifter::StepOf(state.speed, state.freq, true);
   if (!vorn_io::lifter::RampEnds(step, state.maxpos)) {
     LOG_ERROR("Ramp step {} per tick cannot cover maxpos {:.2f}, moves will be refused\r\n", step, state.maxpos);

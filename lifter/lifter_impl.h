@@ -2,12 +2,14 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "common/trace_ring.h"
 #include "lifter/tick_lock.h"
 #include "vorn_io/lifter.h"
 #include "vorn_io/park_outcome.h"
@@ -31,6 +33,7 @@ struct __attribute__((visibility("hidden"))) UpdownLifter::Impl {
   int getIoStatus(int& status) const;
   MoveOutcome lastMove() const;
   MoveProgress moveProgress() const;
+  std::vector<vorn_io::LifterTick> lastMoveTrace() const;
   void initParameter();
   void setInitialStatus(int status);
   /// One tick of the motion loop.
@@ -57,6 +60,13 @@ struct __attribute__((visibility("hidden"))) UpdownLifter::Impl {
   void EndMove(bool reached);
   /// Counts a finished tick of the move in its progress.
   void CountTick();
+  /// A tick's sample with its times and set position, nothing read or sent yet.
+  vorn_io::LifterTick StartSample();
+  /// Adds the tick's sample to the trace and to the move's timing; `failedBefore`
+  /// holds the failure counts from before the tick.
+  void Record(vorn_io::LifterTick& sample, const std::array<unsigned int, 3>& failedBefore);
+  /// Reserves the trace's storage for a move of the present settings.
+  void ReserveTrace();
   /// Records that motor call `call` starts now (`kNoCall`: none is running).
   void EnterCall(std::size_t call);
   /// The ramp's ticks for the present settings, into `moveTicks`.
@@ -103,6 +113,21 @@ struct __attribute__((visibility("hidden"))) UpdownLifter::Impl {
   bool motorStartFailed = false;
   /// An abandoned move left the lifter between its states.
   std::atomic<bool> betweenStates{false};
+  /// The move's timing, for its trace and outcome: when it was accepted,
+  /// when its first and latest ticks started, and how late they were.
+  std::chrono::steady_clock::time_point moveAccepted{};
+  std::chrono::steady_clock::time_point firstTickStart{};
+  std::chrono::steady_clock::time_point lastTickStart{};
+  double lastTickSeconds = 0.0;
+  unsigned long long moveTickCount = 0;
+  double greatestLateness = 0.0;
+  unsigned long long lateTicks = 0;
+  double lastPosition = 0.0;
+  /// The trace of the move in progress or the last one. Guarded by
+  /// `traceMtx`, which a tick holds only to add a sample and a reader only
+  /// to copy a part of it (see `lastMoveTrace`).
+  vorn_io::detail::TraceRing<vorn_io::LifterTick> trace;
+  mutable std::mutex traceMtx;
   /// Guards `outcome` and `progress`, which the host reads without `mtx`:
   /// held only for a copy, never across a motor call.
   mutable std::mutex outcomeMtx;

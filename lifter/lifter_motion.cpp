@@ -1,9 +1,12 @@
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <exception>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -22,6 +25,21 @@ int UpdownLifter::getIoStatus(int& status) { return impl_->getIoStatus(status); 
 UpdownLifter::MoveOutcome UpdownLifter::lastMove() const { return impl_->lastMove(); }
 
 UpdownLifter::MoveProgress UpdownLifter::moveProgress() const { return impl_->moveProgress(); }
+
+std::vector<vorn_io::LifterTick> UpdownLifter::lastMoveTrace() const { return impl_->lastMoveTrace(); }
+
+namespace {
+
+constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+/// Samples a reader copies under the trace's lock at a time: a tick that
+/// comes meanwhile waits for no more than this.
+constexpr std::uint64_t kTraceCopyPart = 512;
+
+double SecondsOf(std::chrono::steady_clock::duration duration) {
+  return std::chrono::duration<double>(duration).count();
+}
+
+}  // namespace
 
 void UpdownLifter::Callback() { impl_->Callback(); }
 
@@ -107,6 +125,16 @@ int UpdownLifter::Impl::setIoStatus(int status) {
     LOG_ERROR("Motor setZeroPosition {}, cmd rejected: {}\r\n", zero_failure, status);
     return -1;
   }
+  ReserveTrace();
+  {
+    const std::lock_guard<std::mutex> trace_lock(traceMtx);
+    trace.Clear();
+  }
+  moveAccepted = std::chrono::steady_clock::now();
+  moveTickCount = 0;
+  greatestLateness = kNan;
+  lateTicks = 0;
+  lastPosition = kNan;
   cmdPos = 0.0F;
   moveHeldTicks = 0;
   moveUnheldTicks = 0;
@@ -138,6 +166,36 @@ UpdownLifter::MoveOutcome UpdownLifter::Impl::lastMove() const {
   // A lock of its own: the tick holds `mtx` across its motor calls.
   const std::lock_guard<std::mutex> lock(outcomeMtx);
   return outcome;
+}
+
+std::vector<vorn_io::LifterTick> UpdownLifter::Impl::lastMoveTrace() const {
+  std::vector<vorn_io::LifterTick> copy;
+  std::uint64_t generation = 0;
+  std::uint64_t next = 0;
+  std::uint64_t end = 0;
+  for (;;) {
+    {
+      const std::lock_guard<std::mutex> lock(traceMtx);
+      if (copy.empty() || generation != trace.Generation() || next < trace.Oldest()) {
+        // The first part, or a new move began, or the ticks meanwhile
+        // replaced samples not yet copied: from the oldest one kept.
+        copy.clear();
+        generation = trace.Generation();
+        next = trace.Oldest();
+        end = trace.End();
+      }
+      const std::uint64_t to = std::min(end, next + kTraceCopyPart);
+      if (copy.capacity() >= end - next) {
+        trace.CopyTo(copy, next, to);
+        next = to;
+        if (next == end) {
+          return copy;
+        }
+        continue;
+      }
+    }
+    copy.reserve(static_cast<std::size_t>(end - next));  // outside the lock, which the tick takes
+  }
 }
 
 UpdownLifter::MoveProgress UpdownLifter::Impl::moveProgress() const {
@@ -229,9 +287,22 @@ void UpdownLifter::Impl::EndMove(bool reached) {
     LOG_WARN("Torque at the limit in the direction the lifter does not hold in on {} ticks of the move\r\n",
              moveUnheldTicks);
   }
+  MoveOutcome ended{reached, !reached, moveHeldTicks, failed, moveUnheldTicks};
+  ended.ticks = moveTickCount;
+  ended.meanTickPeriod =
+      moveTickCount < 2 ? kNan : SecondsOf(lastTickStart - firstTickStart) / static_cast<double>(moveTickCount - 1);
+  ended.greatestLateness = greatestLateness;
+  ended.lateTicks = lateTicks;
+  ended.lastPosition = lastPosition;
+  // The travel's end lies at maxpos in the direction of the step.
+  ended.shortOfTravel = static_cast<double>(maxpos) - std::copysign(1.0, static_cast<double>(step)) * lastPosition;
+  {
+    const std::lock_guard<std::mutex> trace_lock(traceMtx);
+    ended.untracedTicks = trace.Dropped();
+  }
   {
     const std::lock_guard<std::mutex> outcome_lock(outcomeMtx);
-    outcome = MoveOutcome{reached, !reached, moveHeldTicks, failed, moveUnheldTicks};
+    outcome = ended;
     progress.moving = false;
   }
   if (reached) {
@@ -247,11 +318,14 @@ void UpdownLifter::Impl::Callback() {
     return;
   }
   cmdPos += step;
+  vorn_io::LifterTick sample = StartSample();
+  const std::array<unsigned int, 3> failed_before = moveFailures;
   // The move ends on the tick that passes the travel, without a command: the
   // previous tick's was the last, and the move is reached only if the motor
   // took it. The line goes out before a poll can see the reached state.
   if (std::fabs(cmdPos) > maxpos) {
     CountTick();
+    Record(sample, failed_before);
     if (!lastCommandTaken) {
       LOG_ERROR("The motor did not take the move's last command; move abandoned, lifter in neither state\r\n");
       EndMove(false);
@@ -261,53 +335,117 @@ void UpdownLifter::Impl::Callback() {
     EndMove(true);
     return;
   }
-  const unsigned int failed_before = moveFailures[kGetTorque] + moveFailures[kGetPosition] + moveFailures[kSetPosition];
   lastCommandTaken = false;
+  const auto command = [&](double position) {
+    sample.sent = position;
+    lastCommandTaken = CommandPosition(position);
+  };
   try {
     double torque = 0.0;
     double position = 0.0;
     const bool torque_usable = ReadMotor(kGetTorque, torque);
     const bool position_usable = ReadMotor(kGetPosition, position);
+    // A reading that failed is shown as nan, never as what the variable held.
+    sample.torque = torque_usable ? torque : kNan;
+    sample.position = position_usable ? position : kNan;
+    if (position_usable) {
+      lastPosition = position;
+    }
     // Without a usable torque the tick cannot tell whether to hold: it sends
     // nothing, and the ramp goes on.
     if (torque_usable) {
       // Compared signed, as the motor reports it: a negative reading never
       // holds (see the header), but one at the limit is counted.
-      if (torque >= static_cast<double>(maxTorque)) {
+      sample.held = torque >= static_cast<double>(maxTorque);
+      sample.unheld = torque <= -static_cast<double>(maxTorque);
+      if (sample.held) {
         LOG_INFO("Get max torque: {}, stop.\r\n", torque);
         ++moveHeldTicks;
         if (position_usable) {
-          lastCommandTaken = CommandPosition(position);
+          command(position);
         } else if (!moveHoldSkipped) {
           moveHoldSkipped = true;
           LOG_ERROR("No usable position to hold at, hold skipped\r\n");
         }
       } else {
-        if (torque <= -static_cast<double>(maxTorque) && moveUnheldTicks++ == 0) {
+        if (sample.unheld && moveUnheldTicks++ == 0) {
           LOG_WARN("Torque {} at the limit in the direction the lifter does not hold in, ramp goes on\r\n", torque);
         }
-        lastCommandTaken = CommandPosition(static_cast<double>(cmdPos));
+        command(static_cast<double>(cmdPos));
       }
-      // A reading that failed is shown as nan, never as what the variable held.
-      LOG_INFO("set pos {:.2f}, current pos {:.3f}, current torque: {:.3f}\r\n", cmdPos,
-               position_usable ? position : std::numeric_limits<double>::quiet_NaN(), torque);
+      LOG_INFO("set pos {:.2f}, current pos {:.3f}, current torque: {:.3f}\r\n", cmdPos, sample.position, torque);
     }
   } catch (const std::exception& error) {
+    Record(sample, failed_before);
     LOG_ERROR("Motor library threw during the move: {}; move abandoned, lifter in neither state\r\n", error.what());
     EndMove(false);
     return;
   } catch (...) {
+    Record(sample, failed_before);
     LOG_ERROR("Motor library threw during the move; move abandoned, lifter in neither state\r\n");
     EndMove(false);
     return;
   }
   CountTick();
+  Record(sample, failed_before);
   const unsigned int failed_now = moveFailures[kGetTorque] + moveFailures[kGetPosition] + moveFailures[kSetPosition];
-  failingTicks = failed_now > failed_before ? failingTicks + 1 : 0;
+  const unsigned int failed_then =
+      failed_before[kGetTorque] + failed_before[kGetPosition] + failed_before[kSetPosition];
+  failingTicks = failed_now > failed_then ? failingTicks + 1 : 0;
   if (failingTicks >= kAbandonAfterFailingTicks) {
     LOG_ERROR("Motor failed on {} ticks in a row; move abandoned, lifter in neither state\r\n", failingTicks);
     EndMove(false);
   }
+}
+
+vorn_io::LifterTick UpdownLifter::Impl::StartSample() {
+  const std::chrono::steady_clock::time_point due = PrivateTimer::callDue();
+  const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+  vorn_io::LifterTick sample;
+  // Strictly increasing, even for ticks a host calls back to back within the clock's resolution.
+  sample.seconds = SecondsOf(started - moveAccepted);
+  if (moveTickCount > 0 && !(sample.seconds > lastTickSeconds)) {
+    sample.seconds = std::nextafter(lastTickSeconds, std::numeric_limits<double>::infinity());
+  }
+  // A tick a host called itself has no schedule to be late on.
+  sample.lateness = due == std::chrono::steady_clock::time_point{} ? kNan : SecondsOf(started - due);
+  sample.setPosition = static_cast<double>(cmdPos);
+  sample.position = kNan;
+  sample.torque = kNan;
+  sample.sent = kNan;
+  sample.torqueLimit = maxTorque;
+  if (moveTickCount == 0) {
+    firstTickStart = started;
+  }
+  lastTickStart = started;
+  return sample;
+}
+
+void UpdownLifter::Impl::Record(vorn_io::LifterTick& sample, const std::array<unsigned int, 3>& failedBefore) {
+  constexpr std::array<std::uint8_t, 3> kBits{vorn_io::LifterTick::kGetTorqueFailed,
+                                              vorn_io::LifterTick::kGetPositionFailed,
+                                              vorn_io::LifterTick::kSetPositionFailed};
+  for (std::size_t call = 0; call < kBits.size(); ++call) {
+    if (moveFailures[call] > failedBefore[call]) {
+      sample.failedCalls = static_cast<std::uint8_t>(sample.failedCalls | kBits[call]);
+    }
+  }
+  ++moveTickCount;
+  lastTickSeconds = sample.seconds;
+  if (!std::isnan(sample.lateness)) {
+    greatestLateness = std::isnan(greatestLateness) ? sample.lateness : std::max(greatestLateness, sample.lateness);
+    if (sample.lateness * static_cast<double>(freq) > 1.0) {
+      ++lateTicks;
+    }
+  }
+  const std::lock_guard<std::mutex> trace_lock(traceMtx);
+  trace.Push(sample);
+}
+
+void UpdownLifter::Impl::ReserveTrace() {
+  // Only a move longer than any before allocates; the tick never does.
+  const std::lock_guard<std::mutex> trace_lock(traceMtx);
+  trace.Reserve(static_cast<std::size_t>(std::min<unsigned long long>(moveTicks, vorn_io::kTraceCapacity)));
 }
 
 void UpdownLifter::Impl::CountTick() {

@@ -85,6 +85,8 @@ struct MoveRequest {
   std::optional<double> timeout_seconds;
   bool show_progress = true;  ///< off with --quiet or --no-progress
   bool library_lines = true;  ///< the library's lines on standard output (SPDLOG_STDOUT)
+  std::string trace_file;     ///< --trace: the move's trace as CSV, however the run ends
+  bool json = false;          ///< --json: the outcome as one JSON document, the tool's lines on standard error
 };
 
 /// The move commands; they return the exit code.

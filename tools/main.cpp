@@ -71,6 +71,8 @@ void AddMove(CLI::App& command, MoveRequest& move, const std::string& to_help, c
   };
   command.add_option("--timeout", move.timeout_seconds, "give up after this many seconds (" + timeout_help + ")")
       ->check(CLI::Validator(seconds, "SECONDS"));
+  command.add_option("--trace", move.trace_file, "write the move's trace to this CSV file, however the run ends");
+  command.add_flag("--json", move.json, "print the outcome as one JSON document (other lines on standard error)");
 }
 
 int Main(int argc, char** argv) {
@@ -153,8 +155,8 @@ int Main(int argc, char** argv) {
   if (!log_level.empty() || quiet) {
     settings.level = spdlog::level::from_str(log_level.empty() ? "warn" : log_level);
   }
-  move.library_lines = quorvane::Logger::Configure(settings).console.value_or(true);
-  move.show_progress = !quiet && !no_progress;
+  move.library_lines = quorvane::Logger::Configure(settings).console.value_or(true) && !move.json;
+  move.show_progress = !quiet && !no_progress && !move.json;
   if (!as.empty()) {
     move.selector.as = as == "lifter" ? Device::kLifter : Device::kGripper;
   }

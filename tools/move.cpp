@@ -1,10 +1,19 @@
 // `vorn-io lifter` and `vorn-io gripper`: build the device, command it, poll
 // it to the end of its move, shut it down and say how the move went.
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
 #include "tools/session.h"
 #include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_io/lifter.h"
+
+// --json's outcome: the fields of `MoveOutcome` under their own names.
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(UpdownLifter::MoveOutcome, reached, abandoned, heldTicks, failedCalls, unheldTicks,
+                                   ticks, meanTickPeriod, greatestLateness, lateTicks, lastPosition, shortOfTravel,
+                                   untracedTicks)
 
 namespace vorn_io::tool {
 namespace {
@@ -38,6 +47,24 @@ bool Usable(const std::string& file, const DescriptionAccount& account) {
   return usable;
 }
 
+/// At the end of the run, however it ends: writes the trace (`trace()`) to
+/// --trace's file, and with --json prints `report` with the exit code and trace file.
+template <typename Trace>
+void ReportAtEnd(Session& session, const MoveRequest& request, Trace trace, std::function<nlohmann::json()> report) {
+  session.at_end = [&request, trace = std::move(trace), report = std::move(report)](int code) {
+    std::ofstream file;
+    if (!request.trace_file.empty() && !(file.open(request.trace_file), WriteTraceCsv(file, trace()))) {
+      Warn("cannot write the trace to {}: {}", request.trace_file, std::strerror(errno));  // NOLINT
+    }
+    if (request.json) {
+      nlohmann::json out = report();
+      out["exit_code"] = code;
+      out["trace"] = request.trace_file.empty() ? nlohmann::json() : nlohmann::json(request.trace_file);
+      fmt::print("{}\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
+    }
+  };
+}
+
 }  // namespace
 
 int RunLifter(const MoveRequest& request) {
@@ -48,7 +75,7 @@ int RunLifter(const MoveRequest& request) {
     return kBadConfig;
   }
 
-  Session session(request.show_progress, request.library_lines);
+  Session session(request.show_progress, request.library_lines, request.json);
   session.Say(Line("{} from {} ({})", LifterDevice(reading), file.name, target.where));
   // The reading has reported every key the lifter cannot be built from; what
   // is left is the motor's own refusal.
@@ -56,6 +83,14 @@ int RunLifter(const MoveRequest& request) {
   if (lifter == nullptr || session.Signal() != 0) {
     return session.Finish(kBadConfig);  // a signal's own code wins
   }
+  ReportAtEnd(
+      session, request, [lifter] { return lifter->lastMoveTrace(); },
+      [lifter] {
+        nlohmann::json out = lifter->lastMove();
+        int state = -1;
+        out["state"] = lifter->getIoStatus(state);
+        return out;
+      });
   if (request.initial) {
     lifter->setInitialStatus(*request.initial);
   }
@@ -125,7 +160,7 @@ int RunGripper(const MoveRequest& request) {
     return kBadConfig;
   }
 
-  Session session(request.show_progress, request.library_lines);
+  Session session(request.show_progress, request.library_lines, request.json);
   session.Say(Line("gripper from {} ({})", file.name, part.where));
   // Built from the parameter map already read, whatever the layout: the
   // gripper's file loaders would read the path a second time, and a FIFO or
@@ -134,6 +169,12 @@ int RunGripper(const MoveRequest& request) {
   if (gripper == nullptr || session.Signal() != 0) {
     return session.Finish(kBadConfig);  // a signal's own code wins
   }
+  ReportAtEnd(
+      session, request, [gripper] { return gripper->lastMotionTrace(); },
+      [gripper] {
+        const std::vector<GripperPoll> polls = gripper->lastMotionTrace();
+        return nlohmann::json{{"settled", !polls.empty() && polls.back().settled}, {"polls", polls.size()}};
+      });
   // Its motor calls run in the calling thread, each bounded here.
   const double timeout = request.timeout_seconds.value_or(kGripperTimeoutSeconds);
   if (request.to && session.Bounded<int>("the gripper's setIoStatus", timeout, true,

@@ -65,8 +65,8 @@ std::string LifterBar(double fraction, int columns) {
 
 }  // namespace
 
-Session::Session(bool show_progress, bool library_lines)
-    : show_progress_(show_progress), library_lines_(library_lines) {
+Session::Session(bool show_progress, bool library_lines, bool to_stderr)
+    : out_(to_stderr ? STDERR_FILENO : STDOUT_FILENO), show_progress_(show_progress), library_lines_(library_lines) {
   const char* term = std::getenv("TERM");  // NOLINT(concurrency-mt-unsafe)
   bar_ = show_progress && isatty(STDOUT_FILENO) != 0 && (term == nullptr || std::string(term) != "dumb");
   if (pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -141,7 +141,6 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
       device_.release();  // NOLINT: left to the call that still runs in it, never freed under it
       alarm = hung_;      // the shutdown's own
     } else {
-      device_.reset();
       const std::string said =
           !parked->hadMotor             ? Line("{} released", kind_)
           : parked->hungCall != nullptr ? Line(
@@ -162,18 +161,17 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
   }
   const bool written = Say(result);
   Warn(alarm);
-  if (signal != 0) {
-    return ExitCodeOfSignal(signal);
+  const bool told = signal == 0 && alarm.empty();  // what else went wrong is told only then
+  Warn(told ? err + (written ? "" : Line("cannot write to standard output: {}", failure_)) : "");
+  const int ended = signal != 0      ? ExitCodeOfSignal(signal)
+                    : !alarm.empty() ? kMayBeEnabled
+                    : !written       ? kOutputFailed
+                                     : code;
+  if (at_end) {
+    at_end(ended);
   }
-  if (!alarm.empty()) {
-    return kMayBeEnabled;
-  }
-  Warn(err);
-  if (!written) {
-    Warn(Line("cannot write to standard output: {}", failure_));
-    return kOutputFailed;
-  }
-  return code;
+  device_.reset();
+  return ended;
 }
 
 bool Session::Pump() {

@@ -39,7 +39,8 @@ namespace vorn_io::tool {
 /// signal, nor the shutdown, nor the library's ticks.
 class Session {
  public:
-  Session(bool show_progress, bool library_lines);
+  /// `to_stderr`: the tool's own lines go to standard error, leaving standard output to a report (--json).
+  Session(bool show_progress, bool library_lines, bool to_stderr = false);
   ~Session();  ///< destroys the device, if still held, and gives the signals back
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -107,6 +108,7 @@ class Session {
   /// motor may still be enabled, kOutputFailed when `out` did not go out, or
   /// `code`.
   int Finish(int code, const std::string& out = {}, const std::string& err = {});
+  std::function<void(int)> at_end;  ///< `Finish` calls it with the exit code, the device shut down but not destroyed
 
   /// Lines of the tool's own, after the library's; false if they did not go out whole.
   bool Say(const std::string& text) { return Print(text, true); }
@@ -130,7 +132,7 @@ class Session {
 
   quorvane::LogListener listener_{1U << 14U};  // room for a fast lifter's lines between two polls
   quorvane::LogLine line_;
-  quorvane::BoundedWriter out_{STDOUT_FILENO};
+  quorvane::BoundedWriter out_;
   quorvane::BoundedWriter err_{STDERR_FILENO};
   bool show_progress_;
   bool library_lines_;

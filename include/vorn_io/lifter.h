@@ -2,12 +2,14 @@
 
 #include <chrono>
 #include <memory>
+#include <vector>
 
 #include <yaml-cpp/yaml.h>
 
 #include "vorn_io/export.h"
 #include "vorn_io/park_outcome.h"
 #include "vorn_io/private_timer.h"
+#include "vorn_io/trace.h"
 #include "vorn_io/vorn_io_interface.h"
 
 /// An up/down lifter driven by one motor.
@@ -88,8 +90,9 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
   static constexpr std::chrono::milliseconds kHungCall{1000};
 
   /// How the last move ended, so that a host need not read log lines. Its
-  /// layout is part of the ABI: more about a move comes through functions of
-  /// its own, never through members added here.
+  /// layout is part of the ABI from the first stable release on: more about
+  /// a move then comes through functions of its own, never through members
+  /// added here.
   struct MoveOutcome {
     /// The move covered its travel, and the motor took its last position
     /// command; the lifter is in the commanded state.
@@ -103,6 +106,27 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
     /// Ticks whose torque reached the limit in the direction the lifter does
     /// not hold in (-3.5 or less): the ramp pushed on against the resistance.
     unsigned int unheldTicks = 0;
+    /// Ticks of the move, the one that ended it included.
+    unsigned long long ticks = 0;
+    /// The mean time from one tick's start to the next one's, in seconds;
+    /// NaN with fewer than two ticks.
+    double meanTickPeriod = 0.0;
+    /// How late the latest tick started after its scheduled time, in
+    /// seconds; NaN when no tick came from the lifter's own schedule.
+    double greatestLateness = 0.0;
+    /// Ticks that started late by more than a period (1 / "freq").
+    unsigned long long lateTicks = 0;
+    /// The last usable position read during the move (NaN without one), and
+    /// how far it lies short of the travel's end (`maxpos` in the move's
+    /// direction; negative past it). The move ends when its ramp has covered
+    /// the travel, wherever the motor is: one that lagged behind the ramp,
+    /// or was held, ends the move short. The position is read before the
+    /// tick sends its command, so even a motor that follows the ramp
+    /// exactly ends about a step short.
+    double lastPosition = 0.0;
+    double shortOfTravel = 0.0;
+    /// Ticks of the move that its trace did not keep (beyond `vorn_io::kTraceCapacity`).
+    unsigned long long untracedTicks = 0;
   };
 
   /// A move as it goes, for a host that watches it (a progress bar that
@@ -156,6 +180,25 @@ class VORN_IO_EXPORT UpdownLifter : public VornIoInterface, private PrivateTimer
   /// The outcome of the last move that ended; all false and 0 before the
   /// first one ends. Never waits for a tick in progress.
   MoveOutcome lastMove() const;
+
+  /// The trace of the move in progress, or of the last one: one sample per
+  /// tick from the first tick after `setIoStatus` accepted the move to the
+  /// tick that ended it (reached or abandoned), the latest
+  /// `vorn_io::kTraceCapacity` of them (a little over a minute at 1 kHz;
+  /// `MoveOutcome::untracedTicks` counts the others). Empty before the first
+  /// move. May be called at any time from any thread, and never waits for
+  /// a tick's motor calls.
+  ///
+  /// The storage is reserved when the lifter is built, for a move of its
+  /// settings (at most `kTraceCapacity` samples), and kept from move to
+  /// move, so a tick never allocates and a command never does unless
+  /// `initParameter` lengthened the move. A tick adds its sample under a
+  /// lock of the trace's own, held by nobody across a motor call; this copies
+  /// the samples under it in parts of 512, so a tick waits for a copy of 512
+  /// samples at most (microseconds) rather than for a whole trace. A lock
+  /// rather than a seqlock or a double buffer: that wait is far below any
+  /// tick's period, and the copy never reads a sample while it is written.
+  std::vector<vorn_io::LifterTick> lastMoveTrace() const;
 
   /// Where the move in progress (or the last one) stands, and the motor call
   /// in progress, if any. Never waits: a host may call it while a tick hangs

@@ -109,6 +109,13 @@ class VORN_IO_EXPORT PrivateTimer {
   /// True from `start` until the loop is told to end.
   std::atomic<bool> running{false};
 
+  /// Within a task call on the timer's thread: the time the call was due to
+  /// start (its deadline on the schedule; for the millisecond `start`, the
+  /// end of the sleep before it, or the end of the previous call when there
+  /// was none), so that a task can tell how late it started. Anywhere else:
+  /// a default `time_point` (the clock's epoch).
+  static std::chrono::steady_clock::time_point callDue() noexcept;
+
  private:
   void Launch(int interval, std::function<void()> task);
   int LaunchOnSchedule(std::chrono::duration<double, std::milli> period, int priority, std::function<void()> task);

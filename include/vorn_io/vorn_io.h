@@ -9,6 +9,7 @@
 #include "vorn_io/lifter.h"
 #include "vorn_io/logger.h"
 #include "vorn_io/pid.h"
+#include "vorn_io/trace.h"
 #include "vorn_io/version.h"
 #include "vorn_io/virtual_gripper.h"
 #include "vorn_io/vorn_io_interface.h"

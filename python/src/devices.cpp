@@ -114,10 +114,13 @@ WaitEnd WaitUntil(const DeviceHandle<Device>& handle, std::optional<double> time
   }
 }
 
-using OutcomeTuple = std::tuple<bool, bool, unsigned int, unsigned int>;
+using OutcomeTuple = std::tuple<bool, bool, unsigned int, unsigned int, unsigned int, unsigned long long, double,
+                                double, unsigned long long, double, double, unsigned long long>;
 
 OutcomeTuple TupleOf(const UpdownLifter::MoveOutcome& outcome) {
-  return {outcome.reached, outcome.abandoned, outcome.heldTicks, outcome.failedCalls};
+  return {outcome.reached,     outcome.abandoned,    outcome.heldTicks,      outcome.failedCalls,
+          outcome.unheldTicks, outcome.ticks,        outcome.meanTickPeriod, outcome.greatestLateness,
+          outcome.lateTicks,   outcome.lastPosition, outcome.shortOfTravel,  outcome.untracedTicks};
 }
 
 std::string FirstError(const std::string& name, const DescriptionAccount& account) {

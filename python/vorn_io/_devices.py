@@ -10,7 +10,7 @@ deleting it does in C++; devices still open at exit are closed then.
 import pathlib
 import threading
 import weakref
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 
 from . import _description, _vorn_io
 from ._errors import ClosedError
@@ -30,6 +30,13 @@ class MoveOutcome:
     declares where it is). ``held_ticks``: ticks on which the torque hold
     kept the motor where it stood (an obstacle). ``failed_calls``: motor
     calls of the move that failed, threw or gave an unusable reading.
+    ``unheld_ticks``: ticks whose torque reached the limit in the direction
+    the lifter does not hold in. ``ticks``, ``mean_tick_period``,
+    ``greatest_lateness`` (seconds), ``late_ticks`` (late by more than a
+    period), ``last_position`` and ``short_of_travel`` (the last usable
+    position read and how far short of the travel's end it lies) and
+    ``untraced_ticks`` (ticks the trace did not keep): the move's timing
+    and end, as the library's ``MoveOutcome`` gives them.
     ``moved``: False when ``move`` found the lifter in that state already
     and nothing moved.
     """
@@ -38,6 +45,15 @@ class MoveOutcome:
     abandoned: bool = False
     held_ticks: int = 0
     failed_calls: int = 0
+    unheld_ticks: int = 0
+    # The move's timing and end, which differ from run to run: not compared.
+    ticks: int = field(default=0, compare=False)
+    mean_tick_period: float = field(default=0.0, compare=False)
+    greatest_lateness: float = field(default=0.0, compare=False)
+    late_ticks: int = field(default=0, compare=False)
+    last_position: float = field(default=0.0, compare=False)
+    short_of_travel: float = field(default=0.0, compare=False)
+    untraced_ticks: int = field(default=0, compare=False)
     moved: bool = True
 
 

@@ -170,6 +170,7 @@ TEST_F(GripperControl, AnUnreadablePositionIsNoSampleOfTheSettleTest) {
     std::vector<double> positions;
     std::vector<vorn_motor_sim::CallFault> faults;
     std::vector<int> finishes;
+    std::size_t unusable;  // polls without a usable position
   };
   std::vector<double> nan_at_401 = Repeat(1.0, 400);
   nan_at_401.push_back(std::numeric_limits<double>::quiet_NaN());
@@ -177,10 +178,10 @@ TEST_F(GripperControl, AnUnreadablePositionIsNoSampleOfTheSettleTest) {
   nan_at_401.insert(nan_at_401.end(), rest.begin(), rest.end());
   const std::vector<Case> cases = {
       // The poll after the unusable one is the 401st sample.
-      {"nan", nan_at_401, {}, {402}},
+      {"nan", nan_at_401, {}, {402}, 1},
       // A stale position repeated must not look like rest.
-      {"fails from poll 401", Repeat(1.0, 500), {{"getPosition", vorn_motor_sim::Fault::kFails, 400, 10}}, {411}},
-      {"always fails", {}, {{"getPosition", vorn_motor_sim::Fault::kFails}}, {}},
+      {"fails from poll 401", Repeat(1.0, 500), {{"getPosition", vorn_motor_sim::Fault::kFails, 400, 10}}, {411}, 10},
+      {"always fails", {}, {{"getPosition", vorn_motor_sim::Fault::kFails}}, {}, 430},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -194,6 +195,20 @@ TEST_F(GripperControl, AnUnreadablePositionIsNoSampleOfTheSettleTest) {
     std::vector<int> finishes;
     const std::string out = LogOf([&] { finishes = Finishes(Poll(*gripper, 430)); });
     EXPECT_EQ(finishes, c.finishes);
+    // The trace has every poll: an unusable one as NaN, the variance from
+    // the 20th usable position on, and the poll that found rest.
+    const std::vector<vorn_io::GripperPoll> trace = gripper->lastMotionTrace();
+    ASSERT_EQ(trace.size(), 430U);
+    std::size_t unusable = 0;
+    std::size_t usable = 0;
+    for (std::size_t k = 0; k < trace.size(); ++k) {
+      unusable += std::isnan(trace[k].position) ? 1 : 0;
+      usable += std::isnan(trace[k].position) ? 0 : 1;
+      EXPECT_EQ(std::isnan(trace[k].variance), usable < 20) << k;
+      EXPECT_EQ(trace[k].settled, std::count(c.finishes.begin(), c.finishes.end(), k + 1) > 0) << k;
+      EXPECT_TRUE(k == 0 || trace[k].seconds > trace[k - 1].seconds) << k;
+    }
+    EXPECT_EQ(unusable, c.unusable);
     // Said once per motion, not once per poll.
     EXPECT_EQ(Occurrences(out, "[ERROR] The gripper motor gave no usable position"), 1U) << out;
   }

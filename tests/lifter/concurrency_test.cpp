@@ -1,5 +1,6 @@
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -25,12 +26,21 @@ TEST(LifterConcurrency, PollsAndDeclarationsDuringMoves) {
   std::vector<std::thread> pollers;
   pollers.reserve(2);
   for (int i = 0; i < 2; ++i) {
-    pollers.emplace_back([&] {
+    pollers.emplace_back([&, i] {
       while (!done.load()) {
         int status = 0;
         const int result = lifter.getIoStatus(status);
         if (result != status || result < -1 || result > 1) {
           odd_reports.fetch_add(1);
+        }
+        // The trace copied mid-move is one move's, in order: never a mix of two.
+        const std::vector<vorn_io::LifterTick> trace =
+            i == 1 ? lifter.lastMoveTrace() : std::vector<vorn_io::LifterTick>{};
+        for (std::size_t k = 1; k < trace.size(); ++k) {
+          if (!(trace[k].seconds > trace[k - 1].seconds) ||
+              !(std::fabs(trace[k].setPosition) > std::fabs(trace[k - 1].setPosition))) {
+            odd_reports.fetch_add(1);
+          }
         }
       }
     });

@@ -1,8 +1,11 @@
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
@@ -13,6 +16,8 @@
 namespace {
 
 using namespace lifter_test;
+
+constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 
 TEST(LifterMotion, DefaultMoveRampsInSinglePrecisionAndEndsPastTheTravel) {
   // The default step with back-to-back ticks: the same ramp as at 10 Hz.
@@ -42,6 +47,21 @@ TEST(LifterMotion, DefaultMoveRampsInSinglePrecisionAndEndsPastTheTravel) {
       }
       // 2864 ticks read and commanded; the 2865th only ended the move.
       EXPECT_EQ(CountOf(dev, "getTorque"), 2864U);
+      // One sample per tick, in time order, each on the lifter's schedule.
+      const std::vector<vorn_io::LifterTick> trace = lifter.lastMoveTrace();
+      ASSERT_EQ(trace.size(), 2865U);
+      for (std::size_t i = 0; i < trace.size(); ++i) {
+        ASSERT_TRUE(i == 0 || trace[i].seconds > trace[i - 1].seconds) << "tick " << i;
+        ASSERT_GE(trace[i].lateness, 0.0) << "tick " << i;
+        ASSERT_THAT(trace[i].sent, testing::NanSensitiveDoubleEq(i < ramp.size() ? sent[i] : kNan)) << "tick " << i;
+      }
+      const UpdownLifter::MoveOutcome outcome = lifter.lastMove();
+      EXPECT_EQ(outcome.ticks, 2865U);
+      EXPECT_EQ(outcome.untracedTicks, 0U);
+      EXPECT_GT(outcome.meanTickPeriod, 0.0);
+      EXPECT_GE(outcome.greatestLateness, 0.0);
+      EXPECT_EQ(outcome.lastPosition, trace[trace.size() - 2].position);
+      EXPECT_EQ(outcome.shortOfTravel, 450.0 - static_cast<double>(c.sign) * outcome.lastPosition);
     }
     const std::string log = capture.Text();
     EXPECT_EQ(Occurrences(log, "[INFO] Get to target pos.\r\n"), 1U);
@@ -77,10 +97,31 @@ TEST(LifterMotion, TicksKeepAPeriodWithAFractionOfAMillisecond) {
   }
 }
 
+TEST(LifterMotion, AMoveLongerThanItsTraceKeepsItsLastTicks) {
+  constexpr float kStep = 0.005F;
+  const std::vector<float> ramp = ExpectedRamp(-kStep, 400.0F);
+  ASSERT_GT(ramp.size() + 1, vorn_io::kTraceCapacity);
+  UpdownLifter lifter(Description(UniqueDevName(), "maxpos: 400\n" + FastTicks(kStep)));
+  ASSERT_EQ(lifter.setIoStatus(1), 0);
+  // The host's ticks beside the lifter's own: the move takes a second, not 80.
+  while (lifter.moveProgress().moving) {
+    lifter.Callback();
+  }
+  const std::vector<vorn_io::LifterTick> trace = lifter.lastMoveTrace();
+  const UpdownLifter::MoveOutcome outcome = lifter.lastMove();
+  EXPECT_EQ(outcome.ticks, ramp.size() + 1);
+  ASSERT_EQ(trace.size(), vorn_io::kTraceCapacity);
+  ASSERT_EQ(outcome.untracedTicks, outcome.ticks - vorn_io::kTraceCapacity);
+  EXPECT_EQ(trace.front().setPosition, static_cast<double>(ramp[outcome.untracedTicks]));
+  EXPECT_LT(trace.back().setPosition, -400.0);
+  // A tick the host called has no schedule to be late on.
+  EXPECT_TRUE(std::any_of(trace.begin(), trace.end(),
+                          [](const vorn_io::LifterTick& tick) { return std::isnan(tick.lateness); }));
+}
+
 TEST(LifterMotion, TorqueAtOrAboveTheLimitHoldsThatTick) {
   using vorn_motor_sim::CallFault;
   using vorn_motor_sim::Fault;
-  constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
   enum class Second { kRamp, kHeld, kNothing };  // what the second tick sends
   struct Case {
     const char* name;
@@ -216,6 +257,33 @@ TEST(LifterMotion, TorqueAtOrAboveTheLimitHoldsThatTick) {
       EXPECT_EQ(outcome.heldTicks, c.held);
       EXPECT_EQ(outcome.unheldTicks, c.unheld);
       EXPECT_EQ(outcome.failedCalls, c.failed);
+      // The trace: one sample per tick, its set positions the ramp's; the
+      // second tick shows what it read (NaN when unusable), what it sent
+      // (the position read when held, NaN when nothing) and what failed.
+      const std::vector<vorn_io::LifterTick> trace = lifter.lastMoveTrace();
+      ASSERT_EQ(trace.size(), ramp.size() + 1);
+      EXPECT_EQ(outcome.ticks, trace.size());
+      for (std::size_t i = 0; i < ramp.size(); ++i) {
+        EXPECT_EQ(trace[i].setPosition, static_cast<double>(ramp[i])) << "tick " << i;
+      }
+      const auto fails = [&c](const char* op, double value) {
+        return !std::isfinite(value) ||
+               std::any_of(c.faults.begin(), c.faults.end(), [op](const CallFault& fault) { return fault.op == op; });
+      };
+      const bool torque_fails = fails("getTorque", c.torque);
+      const bool position_fails = fails("getPosition", c.position);
+      const vorn_io::LifterTick& second = trace[1];
+      EXPECT_EQ(std::isnan(second.torque), torque_fails);
+      EXPECT_EQ(std::isnan(second.position), position_fails);
+      EXPECT_EQ(second.failedCalls, (torque_fails ? vorn_io::LifterTick::kGetTorqueFailed : 0) |
+                                        (position_fails ? vorn_io::LifterTick::kGetPositionFailed : 0));
+      EXPECT_EQ(second.held, c.held > 0);
+      EXPECT_EQ(second.unheld, c.unheld > 0);
+      const double sent_second = c.second == Second::kHeld   ? second.position
+                                 : c.second == Second::kRamp ? static_cast<double>(ramp[1])
+                                                             : kNan;
+      EXPECT_THAT(second.sent, testing::NanSensitiveDoubleEq(sent_second));
+      EXPECT_TRUE(std::isnan(trace.back().sent));  // the tick that ends the move sends nothing
     }
     std::vector<double> expected(ramp.begin(), ramp.end());
     expected.push_back(expected.back());  // the destructor's hold (the model has not moved that far)

@@ -345,7 +345,6 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"InfiniteTimeout", {"lifter", "@", "--to", "1", "--timeout", "inf"}, kShortLifter, 2, "--timeout"},
         ExitCase{"InitialNotAState", {"lifter", "@", "--to", "1", "--initial", "2"}, kShortLifter, 2, "--initial"},
         ExitCase{"UnknownCommand", {"lifts", "@"}, kShortLifter, 2, "lifts"},
-        ExitCase{"JsonIsForCheckOnly", {"lifter", "@", "--to", "1", "--json"}, kShortLifter, 2, "--json"},
         ExitCase{"UnknownLogLevel", {"--log-level", "loud", "version"}, "", 2, "--log-level"},
         // The library's log level: flag over the user's variable over the tool's default.
         ExitCase{"Quiet", {"lifter", "@", "--to", "1", "-q"}, kShortLifter, 0, "lifter in state 1", {}, "", "[INFO]"},
@@ -668,19 +667,88 @@ TEST(ToolTest, ManualPageListsEveryCommandsOptions) {
 #else
   const vorn_io_test::ChildResult page = vorn_io_test::RunChild("/bin/gzip", {"-dc", VORN_IO_MAN_PAGE_FILE});
   ASSERT_EQ(page.code, 0) << page.err;
-  for (const char* option : {"to", "initial", "node", "timeout", "json", "motor", "as", "markdown"}) {
+  for (const char* option : {"to", "initial", "node", "timeout", "json", "trace", "motor", "as", "markdown"}) {
     EXPECT_THAT(page.out, HasSubstr(std::string("\\fB\\-\\-") + option + "\\fR")) << option;
   }
 #endif
 }
 
+/// The rows of a trace file after its header, which must be `header`; each
+/// row's first cell (the time) must be above the one before.
+std::vector<std::string> TraceRows(const std::string& path, const std::string& header) {
+  std::ifstream file(path);
+  std::string line;
+  EXPECT_TRUE(std::getline(file, line)) << path;
+  EXPECT_EQ(line, header);
+  std::vector<std::string> rows;
+  for (double before = -1.0; std::getline(file, line); rows.push_back(line)) {
+    const double time = std::stod(line.substr(0, line.find(',')));
+    EXPECT_GT(time, before) << line;
+    before = time;
+  }
+  return rows;
+}
+
+constexpr const char* kLifterColumns =
+    "time_s,lateness_s,set_position,position,torque,torque_limit,sent_position,held,unheld,failed_calls";
+
+// The trace is written however the run ends, one row per tick; --json says
+// how the move went as one document after the tool's lines (on standard error).
+TEST(ToolTest, LifterTraceIsWrittenHoweverTheRunEnds) {
+  struct Case {
+    const char* name;
+    const char* lifter;
+    std::vector<std::string> options;
+    int signal;
+    int code;
+  };
+  const std::vector<Case> cases = {
+      {"reached", kShortLifter, {"--json"}, 0, 0},
+      {"timed out", kFastLongLifter, {"--json", "--timeout", "1"}, 0, 3},
+      {"signalled", kFastLongLifter, {}, SIGINT, 130},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scratch scratch;
+    const std::string trace = (scratch.path() / "move.csv").string();
+    std::vector<std::string> args = {"lifter", scratch.Write("lifter.yaml", c.lifter), "--to", "1", "--trace", trace};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    ToolProcess tool(args, {});
+    if (c.signal != 0) {
+      ASSERT_TRUE(tool.WaitForOutput("[INFO] set pos")) << tool.output();
+      tool.Signal(c.signal);
+    }
+    ASSERT_EQ(tool.Wait(), c.code) << tool.output();
+    const std::vector<std::string> rows = TraceRows(trace, kLifterColumns);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.front().substr(rows.front().find(',') + 1).rfind(',', 0), std::string::npos) << "a lateness";
+    if (c.options.empty()) {
+      continue;
+    }
+    const std::string& out = tool.output();
+    nlohmann::json outcome;
+    ASSERT_NO_THROW(outcome = nlohmann::json::parse(out.substr(out.find("{\n")))) << out;
+    EXPECT_EQ(outcome.at("exit_code"), c.code);
+    EXPECT_EQ(outcome.at("trace"), trace);
+    EXPECT_EQ(outcome.at("reached"), c.code == 0);
+    EXPECT_EQ(outcome.at("ticks"), rows.size());  // the shutdown ended the timed-out move
+    EXPECT_THAT(out, Not(HasSubstr("[INFO]")));
+  }
+}
+
 TEST(ToolTest, GripperClosesOnAnObjectAndSettles) {
-  const auto [code, out] = RunTool({"gripper", kExamples + "motors.yaml", "--motor", "2", "--to", "1"},
-                                   {{"VORN_MOTOR_SIM_FEETECH_OBSTACLE", "0.5"}});
+  Scratch scratch;
+  const std::string trace = (scratch.path() / "motion.csv").string();
+  const auto [code, out] =
+      RunTool({"gripper", kExamples + "motors.yaml", "--motor", "2", "--to", "1", "--trace", trace},
+              {{"VORN_MOTOR_SIM_FEETECH_OBSTACLE", "0.5"}});
   EXPECT_EQ(code, 0) << out;
   EXPECT_THAT(out, HasSubstr("The gripper has get cmd : 1"));
   EXPECT_THAT(out, HasSubstr("vorn-io: gripper settled after"));
   EXPECT_THAT(out, HasSubstr("vorn-io: gripper motor disabled and released"));
+  const std::vector<std::string> rows = TraceRows(trace, "time_s,position,variance,settled");
+  ASSERT_GE(rows.size(), 401U);
+  EXPECT_EQ(rows.back().back(), '1');  // the poll that found rest
 }
 
 /// Where a description comes from that can be read only once.

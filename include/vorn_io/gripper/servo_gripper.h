@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <yaml-cpp/yaml.h>
 
@@ -9,6 +10,7 @@
 #include "vorn_io/logger.h"
 #include "vorn_io/park_outcome.h"
 #include "vorn_io/private_timer.h"
+#include "vorn_io/trace.h"
 #include "vorn_io/vorn_io_interface.h"
 
 /// A gripper on one Feetech bus servo.
@@ -80,6 +82,13 @@ class VORN_IO_EXPORT ServoGripper : public VornIoInterface, private PrivateTimer
   /// settle test: it returns -1 (an error line for the first of a motion),
   /// and so does a gripper without a motor.
   int getGripperState(bool& finished);
+
+  /// The polls since the last command (or since the start-up move), one
+  /// sample per `getGripperState` (and so per `getIoStatus`), a failed
+  /// reading included, the latest `vorn_io::kTraceCapacity` of them. Its
+  /// storage grows with the polls up to that cap and is kept from motion to
+  /// motion. Like every call of the gripper, from one thread at a time.
+  std::vector<vorn_io::GripperPoll> lastMotionTrace() const;
 
   /// Loaders: 0 when the parameters were processed, -1 when a YAML error
   /// stopped the load (logged as "YAML Error: ..."). Members are updated key
