@@ -140,6 +140,8 @@ if(VORN_IO_PYTHON_BUILT)
       "libvorn-io1 (= ${_vorn_io_deb_version}), python3 (>= ${_vorn_io_python}~), python3 (<< ${VORN_IO_PYTHON_MAJOR}.${_vorn_io_python_next})")
   # 'vorn-io sim -- python3 ...' on a desk.
   set(CPACK_DEBIAN_PYTHON_PACKAGE_RECOMMENDS "libvorn-motor-sim (= ${_vorn_io_deb_version}), vorn-io-tools (= ${_vorn_io_deb_version})")
+  # Traces as arrays, and pictures of them (python3 -m vorn_io plot).
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "python3-numpy, python3-matplotlib")
 endif()
 
 include(CPack)

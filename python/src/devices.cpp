@@ -21,6 +21,7 @@
 #include "vorn_io/gripper/servo_gripper.h"
 #include "vorn_io/lifter.h"
 #include "vorn_io/logger.h"
+#include "vorn_io/trace.h"
 #include "vorn_io/virtual_gripper.h"
 
 namespace py = pybind11;
@@ -252,6 +253,56 @@ std::tuple<long, double> GripperMove(GripperHandle& handle, int to, std::optiona
   return {polls, seconds};
 }
 
+/// The names of the calls a tick's `failedCalls` bits say failed, as the
+/// trace files write them.
+py::tuple FailedCallNames(std::uint8_t bits) {
+  static constexpr std::pair<std::uint8_t, const char*> kCalls[] = {{LifterTick::kGetTorqueFailed, "getTorque"},
+                                                                   {LifterTick::kGetPositionFailed, "getPosition"},
+                                                                   {LifterTick::kSetPositionFailed, "setPosition"}};
+  py::list names;
+  for (const auto& [bit, name] : kCalls) {
+    if ((bits & bit) != 0) {
+      names.append(name);
+    }
+  }
+  return py::tuple(names);
+}
+
+/// `Lifter.trace`: each tick as (seconds, lateness, set_position, position,
+/// torque, sent, held, unheld, failed call names, torque limit). The copy is
+/// taken without the interpreter's lock; it never waits for a motor call.
+py::list LifterTrace(LifterHandle& handle) {
+  std::vector<LifterTick> ticks;
+  {
+    const py::gil_scoped_release unlocked;
+    const LifterHandle::Use lifter(handle);
+    ticks = lifter->lastMoveTrace();
+  }
+  py::list rows;
+  for (const LifterTick& tick : ticks) {
+    rows.append(py::make_tuple(tick.seconds, tick.lateness, tick.setPosition, tick.position, tick.torque, tick.sent,
+                               tick.held, tick.unheld, FailedCallNames(tick.failedCalls),
+                               static_cast<double>(tick.torqueLimit)));
+  }
+  return rows;
+}
+
+/// `ServoGripper.trace`: each poll as (seconds, position, variance, settled).
+py::list GripperTrace(GripperHandle& handle) {
+  std::vector<GripperPoll> polls;
+  {
+    const py::gil_scoped_release unlocked;
+    const GripperHandle::Use gripper(handle);
+    const std::lock_guard<std::mutex> one_call(handle.Calls());
+    polls = gripper->lastMotionTrace();
+  }
+  py::list rows;
+  for (const GripperPoll& poll : polls) {
+    rows.append(py::make_tuple(poll.seconds, poll.position, poll.variance, poll.settled));
+  }
+  return rows;
+}
+
 /// `close()`: the shutdown's outcome as (had_motor, finished, held,
 /// disable_taken, disable_confirmed, failed_calls, hung_call), or None.
 template <typename Handle>
@@ -294,6 +345,7 @@ void BindDevices(py::module_& module) {
                                const LifterHandle::Use lifter(handle);
                                return TupleOf(lifter->lastMove());
                              })
+      .def_property_readonly("trace", &LifterTrace)
       .def(
           "set_initial_status",
           [](LifterHandle& handle, int status) {
@@ -332,6 +384,7 @@ void BindDevices(py::module_& module) {
             return gripper->setGripperMotion(target, torque);
           },
           py::arg("target"), py::arg("torque"), py::call_guard<py::gil_scoped_release>())
+      .def_property_readonly("trace", &GripperTrace)
       .def("close", &Close<GripperHandle>)
       .def_property_readonly("closed", &GripperHandle::Closing);
 

@@ -27,6 +27,8 @@ from ._description import (
 from ._devices import GripperMotion, Lifter, MoveOutcome, ParkOutcome, ServoGripper, VirtualGripper
 from ._errors import ClosedError, DescriptionError, Error, MotorError, MoveTimeoutError, RefusedError
 from ._logging import configure_logging, flush_log
+from ._plot import plot_trace
+from ._trace import GripperPoll, LifterTick, Trace, read_trace
 from ._vorn_io import (
     DescriptionAccount,
     DescriptionKind,
@@ -49,11 +51,12 @@ from ._vorn_io import (
 
 __all__ = [
     "ClosedError", "DescriptionAccount", "DescriptionError", "DescriptionKind", "Error", "GripperFileReading",
-    "GripperMotion", "GripperReading", "GripperSection", "GripperSettings", "KeyAccount", "KeyOrigin",
-    "KindEvidence", "Lifter", "LifterReading", "LifterSettings", "MotorError", "MotorReading", "MotorSettings",
-    "MotorVendor", "MoveOutcome", "MoveTimeoutError", "ParkOutcome", "Pid", "RefusedError", "ServoGripper",
-    "TextPosition", "VirtualGripper", "configure_logging", "flush_log", "read_gripper_file", "read_gripper_parameters",
-    "read_lifter_description", "read_motor_description", "read_motor_file", "tell_description_kind", "version",
+    "GripperMotion", "GripperPoll", "GripperReading", "GripperSection", "GripperSettings", "KeyAccount", "KeyOrigin",
+    "KindEvidence", "Lifter", "LifterReading", "LifterSettings", "LifterTick", "MotorError", "MotorReading",
+    "MotorSettings", "MotorVendor", "MoveOutcome", "MoveTimeoutError", "ParkOutcome", "Pid", "RefusedError",
+    "ServoGripper", "TextPosition", "Trace", "VirtualGripper", "configure_logging", "flush_log", "plot_trace",
+    "read_gripper_file", "read_gripper_parameters", "read_lifter_description", "read_motor_description",
+    "read_motor_file", "read_trace", "tell_description_kind", "version",
 ]
 
 _logging.start()

@@ -14,6 +14,7 @@ from dataclasses import dataclass, field
 
 from . import _description, _vorn_io
 from ._errors import ClosedError
+from ._trace import GripperPoll, LifterTick, Trace
 
 # Every device still open, for closing at exit: while the interpreter still
 # runs, so that their last log lines reach logging.
@@ -189,6 +190,17 @@ class Lifter(_Device):
         before the first)."""
         return MoveOutcome(*self._device.last_move)
 
+    @property
+    def trace(self):
+        """The ``Trace`` of the move in progress or of the last one: a
+        ``LifterTick`` per tick, with the lifter's torque limit; empty before
+        the first move. Taking it never waits for the motor. Draw it with
+        ``vorn_io.plot_trace``, or take ``trace.to_numpy()``."""
+        rows = self._device.trace
+        limit = rows[-1][9] if rows else None
+        dropped = self.last_move.untraced_ticks if rows and self.status != -1 else 0
+        return Trace("lifter", (LifterTick(*row[:9]) for row in rows), torque_limit=limit, dropped=dropped)
+
     def set_initial_status(self, status):
         """Declares the state the lifter is in (it starts in 0); after an
         abandoned move this is how it is re-homed."""
@@ -245,6 +257,12 @@ class ServoGripper(_Device):
     def last_move(self):
         """The ``GripperMotion`` of the last ``move``, or None."""
         return self._last_move
+
+    @property
+    def trace(self):
+        """The ``Trace`` of the motion since the last command: a
+        ``GripperPoll`` per poll."""
+        return Trace("gripper", (GripperPoll(*row) for row in self._device.trace))
 
     def set_motion(self, target, torque):
         """Sends one motion command (a target position and torque limit) and

@@ -29,10 +29,11 @@ VORN_IO_PACKAGES_test=(
   abigail-tools
 )
 # The Python module vorn_io (built where these are found) and its tests:
-# Debian's pybind11 and Python headers, pytest, and NumPy, which the module
-# uses where it is installed and must work without.
+# Debian's pybind11 and Python headers, pytest, and NumPy and matplotlib,
+# which the module uses where they are installed (traces as arrays, plots)
+# and must work without.
 VORN_IO_PACKAGES_python=(
-  pybind11-dev python3-dev python3-pytest python3-numpy
+  pybind11-dev python3-dev python3-pytest python3-numpy python3-matplotlib
 )
 # The Debian packages (scripts/package): dpkg-shlibdeps and dpkg-buildflags
 # (dpkg-dev), file (CPack reads the file types), gzip, and lintian to check them.

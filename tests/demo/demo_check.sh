@@ -19,6 +19,7 @@ rules=$(
 3 has   ^vorn-io: lifter in state 0 after
 3 has   ^vorn-io: the torque hold stopped the motor on [0-9]+ ticks
 3 has   ^demo: exit 4, as this step means to show
+3 has   ^demo: the held move's trace is in .*demo-held-move\.csv
 4 has   ^vorn-io: lifter in state 1 after
 4 lacks Get max torque|torque hold stopped
 5 has   \[INFO\] The gripper has get cmd : 1

@@ -30,7 +30,7 @@ declare -A holds=(
     usr/share/doc/vorn-io-tools/copyright"
   [libvorn-motor-sim]="$libdir/vorn_io/sim/libvorn_motor.so.1 $libdir/cmake/vorn_io/vorn_ioSimulationTargets.cmake
     usr/share/doc/libvorn-motor-sim/copyright"
-  [python3-vorn-io]="$python_dir/vorn_io/__init__.py $python_dir/vorn_io/__main__.py
+  [python3-vorn-io]="$python_dir/vorn_io/__init__.py $python_dir/vorn_io/__main__.py $python_dir/vorn_io/_plot.py
     $python_dir/vorn_io/_vorn_io.$(/usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_config_var("SOABI"))').so
     usr/share/doc/python3-vorn-io/copyright"
 )

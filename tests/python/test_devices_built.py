@@ -1,6 +1,7 @@
 """Building devices from Python descriptions: what each kind of description
 gives, and the errors a description the device cannot be built from raises."""
 
+import math
 import pathlib
 
 import pytest
@@ -83,6 +84,9 @@ def test_a_gripper_move_polls_until_the_motion_rests(monkeypatch):
         motion = gripper.move(1, timeout=60)
         assert motion.polls > 400  # the settle test never reports before the 401st poll
         assert gripper.last_move == motion
+        trace = gripper.trace
+        assert len(trace) == motion.polls and trace[-1].settled and not trace[-2].settled
+        assert math.isnan(trace[18].variance) and trace[19].variance >= 0.0
 
 
 def test_a_gripper_move_that_has_not_settled_in_time_raises():

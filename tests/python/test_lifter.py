@@ -1,6 +1,8 @@
 """The lifter from Python: moves and their outcomes, refusals, time-outs,
 closing, and the interpreter's lock let go while a move waits."""
 
+import importlib.util
+import math
 import os
 import signal
 import threading
@@ -37,6 +39,14 @@ def test_an_obstacle_holds_the_move_and_the_outcome_counts_the_ticks(monkeypatch
         assert outcome.reached and not outcome.abandoned
         assert outcome.held_ticks > 0
         assert lifter.last_move == outcome
+        trace = lifter.trace
+        assert (trace.kind, len(trace), trace.torque_limit) == ("lifter", outcome.ticks, 3.5)
+        held = [tick for tick in trace if tick.held]
+        assert len(held) == outcome.held_ticks
+        assert all(tick.sent == tick.position and tick.torque >= 3.5 for tick in held)
+        assert [tick.seconds for tick in trace] == sorted({tick.seconds for tick in trace})
+        if importlib.util.find_spec("numpy"):
+            assert trace.to_numpy()["held"].sum() == outcome.held_ticks
 
 
 def test_a_failing_motor_abandons_the_move(monkeypatch):
@@ -46,6 +56,7 @@ def test_a_failing_motor_abandons_the_move(monkeypatch):
         assert outcome.abandoned and not outcome.reached
         assert outcome.failed_calls >= 5
         assert lifter.status == 0  # the state from before the move
+        assert all("getTorque" in tick.failed_calls and math.isnan(tick.torque) for tick in lifter.trace[:-1])
 
 
 @pytest.mark.parametrize("description, busy, to, reason", [
