@@ -48,16 +48,17 @@ bool Usable(const std::string& file, const DescriptionAccount& account) {
 }
 
 /// At the end of the run, however it ends: writes the trace (`trace()`) to
-/// --trace's file, and with --json prints `report` with the exit code and trace file.
-template <typename Trace>
-void ReportAtEnd(Session& session, const MoveRequest& request, Trace trace, std::function<nlohmann::json()> report) {
+/// --trace's file, and with --json prints `report(trace)` with the exit code and trace file.
+template <typename Trace, typename Report>
+void ReportAtEnd(Session& session, const MoveRequest& request, Trace trace, Report report) {
   session.at_end = [&request, trace = std::move(trace), report = std::move(report)](int code) {
+    const auto samples = trace();
     std::ofstream file;
-    if (!request.trace_file.empty() && !(file.open(request.trace_file), WriteTraceCsv(file, trace()))) {
+    if (!request.trace_file.empty() && !(file.open(request.trace_file), WriteTraceCsv(file, samples))) {
       Warn("cannot write the trace to {}: {}", request.trace_file, std::strerror(errno));  // NOLINT
     }
     if (request.json) {
-      nlohmann::json out = report();
+      nlohmann::json out = report(samples);
       out["exit_code"] = code;
       out["trace"] = request.trace_file.empty() ? nlohmann::json() : nlohmann::json(request.trace_file);
       fmt::print("{}\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
@@ -85,7 +86,7 @@ int RunLifter(const MoveRequest& request) {
   }
   ReportAtEnd(
       session, request, [lifter] { return lifter->lastMoveTrace(); },
-      [lifter] {
+      [lifter](const auto& /*trace*/) {
         nlohmann::json out = lifter->lastMove();
         int state = -1;
         out["state"] = lifter->getIoStatus(state);
@@ -105,16 +106,8 @@ int RunLifter(const MoveRequest& request) {
   }
   int status = -1;
   const std::optional<double> took = session.Await(kLifterPollPeriod, timeout, [&](double /*elapsed*/) {
-    lifter->getIoStatus(status);
-    // The share of the ramp done, by the lifter's own ticks: a process
-    // stopped for a while (Ctrl-Z, SIGSTOP) shows where the lifter is, not
-    // how much time has passed.
-    const UpdownLifter::MoveProgress progress = lifter->moveProgress();
-    const double done = progress.ticksTotal > 0
-                            ? static_cast<double>(progress.ticksDone) / static_cast<double>(progress.ticksTotal)
-                            : 0;
-    if (status == -1) {
-      session.Ramp(done, (1.0 - done) * expected);
+    if (lifter->getIoStatus(status) == -1) {
+      session.Ramp(lifter->moveProgress(), expected);
     }
     return status != -1;
   });
@@ -171,8 +164,7 @@ int RunGripper(const MoveRequest& request) {
   }
   ReportAtEnd(
       session, request, [gripper] { return gripper->lastMotionTrace(); },
-      [gripper] {
-        const std::vector<GripperPoll> polls = gripper->lastMotionTrace();
+      [](const std::vector<GripperPoll>& polls) {
         return nlohmann::json{{"settled", !polls.empty() && polls.back().settled}, {"polls", polls.size()}};
       });
   // Its motor calls run in the calling thread, each bounded here.
@@ -183,15 +175,14 @@ int RunGripper(const MoveRequest& request) {
     return session.Finish(kRefused, {},
                           Line("the gripper refused the command {} (its log line above says why)", *request.to));
   }
+  const auto read = [gripper] {
+    int status = 0;
+    gripper->getIoStatus(status);
+    return status;
+  };
   long polls = 0;
   const std::optional<double> took = session.Await(kGripperPollPeriod, timeout, [&](double elapsed) {
-    const int status = session
-                           .Bounded<int>("the gripper's getIoStatus", timeout - elapsed, true,
-                                         [gripper] {
-                                           int read = 0;
-                                           gripper->getIoStatus(read);
-                                           return read;
-                                         })
+    const int status = session.Bounded<int>("the gripper's getIoStatus", timeout - elapsed, true, read)
                            .value_or(1);  // a call that hung ends the wait
     ++polls;
     if (status != 1) {
