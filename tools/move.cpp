@@ -99,9 +99,8 @@ int RunLifter(const MoveRequest& request) {
   const double expected = MoveSeconds(reading);
   const double timeout = request.timeout_seconds.value_or(expected * kTimeoutFactor + kTimeoutMarginSeconds);
   // The move's zero is set in this thread, by a motor call that may hang.
-  const std::optional<int> refused =
-      session.Bounded<int>("the lifter's setIoStatus", timeout, true, [lifter, to] { return lifter->setIoStatus(to); });
-  if (refused.value_or(0) != 0) {
+  const auto command = [lifter, to] { return lifter->setIoStatus(to); };
+  if (session.Bounded<int>("the lifter's setIoStatus", timeout, true, command).value_or(0) != 0) {
     return session.Finish(kRefused, {}, Line("the lifter refused the move to {} (its log line above says why)", to));
   }
   int status = -1;

@@ -42,6 +42,7 @@ extern "C" void OnStopSignal(int number) {
   errno = saved_errno;
 }
 
+constexpr double kParkSeconds = std::chrono::duration<double>(UpdownLifter::kParkWait).count();
 constexpr const char* kWipeLine = "\r\033[K";
 constexpr int kBarWidth = 30;
 constexpr long kPollsPerLine = 100;
@@ -132,9 +133,8 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
     // Parked in a thread of its own, so that the loop here answers the
     // signals that arrive meanwhile: they cannot make it go faster, and the
     // person pressing Ctrl-C again learns why nothing happens.
-    const double bound = std::chrono::duration<double>(UpdownLifter::kParkWait).count();
     const std::optional<ParkOutcome> parked =
-        hung_.empty() ? Bounded("the " + kind_ + "'s shutdown", bound, false, park_) : std::nullopt;
+        hung_.empty() ? Bounded("the " + kind_ + "'s shutdown", kParkSeconds, false, park_) : std::nullopt;
     if (!parked) {
       device_.release();  // NOLINT: left to the call that still runs in it, never freed under it
       alarm = hung_;      // the shutdown's own
