@@ -48,17 +48,16 @@ bool Usable(const std::string& file, const DescriptionAccount& account) {
 }
 
 /// At the end of the run, however it ends: writes the trace (`trace()`) to
-/// --trace's file, and with --json prints `report(trace)` with the exit code and trace file.
-template <typename Trace, typename Report>
-void ReportAtEnd(Session& session, const MoveRequest& request, Trace trace, Report report) {
+/// --trace's file, and with --json prints `report` with the exit code and trace file.
+template <typename Trace>
+void ReportAtEnd(Session& session, const MoveRequest& request, Trace trace, std::function<nlohmann::json()> report) {
   session.at_end = [&request, trace = std::move(trace), report = std::move(report)](int code) {
-    const auto samples = trace();
     std::ofstream file;
-    if (!request.trace_file.empty() && !(file.open(request.trace_file), WriteTraceCsv(file, samples))) {
+    if (!request.trace_file.empty() && !(file.open(request.trace_file), WriteTraceCsv(file, trace()))) {
       Warn("cannot write the trace to {}: {}", request.trace_file, std::strerror(errno));  // NOLINT
     }
     if (request.json) {
-      nlohmann::json out = report(samples);
+      nlohmann::json out = report();
       out["exit_code"] = code;
       out["trace"] = request.trace_file.empty() ? nlohmann::json() : nlohmann::json(request.trace_file);
       fmt::print("{}\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
@@ -86,7 +85,7 @@ int RunLifter(const MoveRequest& request) {
   }
   ReportAtEnd(
       session, request, [lifter] { return lifter->lastMoveTrace(); },
-      [lifter](const auto& /*trace*/) {
+      [lifter] {
         nlohmann::json out = lifter->lastMove();
         int state = -1;
         out["state"] = lifter->getIoStatus(state);
@@ -163,7 +162,8 @@ int RunGripper(const MoveRequest& request) {
   }
   ReportAtEnd(
       session, request, [gripper] { return gripper->lastMotionTrace(); },
-      [](const std::vector<GripperPoll>& polls) {
+      [gripper] {
+        const std::vector<GripperPoll> polls = gripper->lastMotionTrace();
         return nlohmann::json{{"settled", !polls.empty() && polls.back().settled}, {"polls", polls.size()}};
       });
   // Its motor calls run in the calling thread, each bounded here.
