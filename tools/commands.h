@@ -9,7 +9,6 @@
 
 #include <fmt/format.h>
 #include <yaml-cpp/yaml.h>
-#include <CLI/CLI.hpp>
 
 #include "vorn_io/description.h"
 #include "vorn_io/description_file.h"
@@ -99,16 +98,10 @@ int RunCheck(const std::vector<std::string>& paths, const Selector& selector, bo
 /// `vorn-io keys`: the key tables as the Markdown of README.md's reference, or as aligned text.
 std::string KeysText(bool markdown);
 
-/// `vorn-io --sim <command>` and `vorn-io sim -- PROGRAM [ARGS...]`.
-struct SimulationOptions {
-  bool on_simulation = false;
-  CLI::App* command = nullptr;
-  std::vector<std::string> program;
-};
-void AddSimulationOptions(CLI::App& app, SimulationOptions& options);
-/// After parsing: nothing to go on with the command, or the exit code to end
-/// with; `sim` returns only when the program could not be started.
-std::optional<int> HandleSimulation(const SimulationOptions& options);
+/// `vorn-io --sim <command>` (`on_simulation`) and `vorn-io sim -- PROGRAM [ARGS...]` (a `program`), after parsing:
+/// nothing to go on with the command, or the exit code to end with; `sim` returns only when the program could not
+/// be started.
+std::optional<int> HandleSimulation(bool on_simulation, const std::vector<std::string>& program);
 
 /// `text` with its control characters escaped (\n, \t, \r, \xNN), so a value cannot break or fake a line.
 std::string Escaped(std::string_view text);

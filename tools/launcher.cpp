@@ -41,16 +41,21 @@ bool DrivesNoMotor(int argc, char** argv) {
   return command == "keys" || command == "check";
 }
 
+/// Says why the tool cannot run, in one line; returns the exit code.
+int Fail(const std::string& why) {
+  std::fprintf(stderr, "vorn-io: %s\n", why.c_str());
+  return kBadConfig;
+}
+
 /// Runs the tool, on the simulation at `simulation` if given: by absolute
 /// path, it wins over any libvorn_motor.so.1 the loader would find, and the
-/// tool checks that it did.
-[[noreturn]] void Exec(const std::string& tool, char** argv, const std::string& simulation = {}) {
+/// tool checks that it did. Returns only if the tool cannot be run.
+int Exec(const std::string& tool, char** argv, const std::string& simulation = {}) {
   if (!simulation.empty()) {
     setenv("LD_PRELOAD", simulation.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
   }
   execv(tool.c_str(), argv);
-  std::fprintf(stderr, "vorn-io: cannot run %s: %s\n", tool.c_str(), std::strerror(errno));  // NOLINT
-  std::exit(kBadConfig);  // NOLINT(concurrency-mt-unsafe)
+  return Fail("cannot run " + tool + ": " + std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
 }
 
 /// Why the simulation at `path` cannot be used, or nothing.
@@ -70,9 +75,8 @@ int main(int argc, char** argv) {
   char self[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
   if (length <= 0) {
-    std::fprintf(stderr, "vorn-io: cannot tell where vorn-io is installed (/proc/self/exe: %s)\n",
-                 std::strerror(errno));  // NOLINT(concurrency-mt-unsafe)
-    return kBadConfig;
+    const std::string why = std::strerror(errno);  // NOLINT(concurrency-mt-unsafe)
+    return Fail("cannot tell where vorn-io is installed (/proc/self/exe: " + why + ")");
   }
   self[length] = '\0';
   const std::string bindir = std::string(self).erase(std::string(self).rfind('/'));
@@ -86,29 +90,23 @@ int main(int argc, char** argv) {
       libdir + "/" + layout::kSimulationDirFromLibdir + "/" + vorn_io::tool::kMotorDriverSoname;
   if (argc > 1 && (std::strcmp(argv[1], "--sim") == 0 || std::strcmp(argv[1], "sim") == 0)) {
     const std::string unusable = SimulationUnusable(simulation);
-    if (!unusable.empty()) {
-      std::fprintf(stderr, "vorn-io: %s\n", unusable.c_str());
-      return kBadConfig;
-    }
-    Exec(tool, argv, simulation);
+    return unusable.empty() ? Exec(tool, argv, simulation) : Fail(unusable);
   }
   // The very library the tool will load, with every symbol bound now, so a
   // missing or incomplete motor-driver library shows here and not as the
   // loader's message.
   if (dlopen((libdir + "/libvorn_io.so.1").c_str(), RTLD_NOW | RTLD_LOCAL) != nullptr) {
-    Exec(tool, argv);
+    return Exec(tool, argv);
   }
   const std::string error = dlerror();  // NOLINT(concurrency-mt-unsafe)
   if (DrivesNoMotor(argc, argv) && SimulationUnusable(simulation).empty()) {
-    Exec(tool, argv, simulation);  // it never creates a motor
+    return Exec(tool, argv, simulation);  // it never creates a motor
   }
   const bool driver =
       std::regex_search(error, std::regex("libvorn_motor|undefined symbol.*(damiaoMotor|feetechMotor|MotorInterface)"));
-  const std::string why = driver ? std::string("no usable motor-driver library ") + vorn_io::tool::kMotorDriverSoname +
-                                       " (" + error +
-                                       "): install the motor vendor's driver where the loader finds it, or run on "
-                                       "simulated motors with vorn-io --sim <command>"
-                                 : "cannot load " + error;
-  std::fprintf(stderr, "vorn-io: %s\n", why.c_str());
-  return kBadConfig;
+  return Fail(driver
+                  ? std::string("no usable motor-driver library ") + vorn_io::tool::kMotorDriverSoname + " (" + error +
+                        "): install the motor vendor's driver where the loader finds it, or run on simulated "
+                        "motors with vorn-io --sim <command>"
+                  : "cannot load " + error);
 }

@@ -11,32 +11,6 @@ Device DeviceOf(DescriptionKind kind) { return kind == DescriptionKind::kLifter 
 
 const char* DeviceName(Device device) { return device == Device::kLifter ? "lifter" : "gripper"; }
 
-DescriptionKind ResolveKind(const YAML::Node& node, const Selector& selector, std::optional<Device> building,
-                            const std::string& name) {
-  const std::optional<KindEvidence> told = TellDescriptionKind(node);
-  if (building && !selector.as && told && DeviceOf(told->kind) != *building) {
-    const char* wanted = DeviceName(*building);
-    throw ConfigError(fmt::format(
-        "{}: looks like a {} description ({}), not a {} one; add --as {} to build a {} from it all the same", name,
-        DeviceName(DeviceOf(told->kind)), told->evidence, wanted, wanted, wanted));
-  }
-  const std::optional<Device> device = selector.as ? selector.as : building;
-  if (device == Device::kLifter) {
-    return DescriptionKind::kLifter;
-  }
-  if (selector.motor) {
-    return DescriptionKind::kMotorFile;
-  }
-  if (device == Device::kGripper) {
-    return told && DeviceOf(told->kind) == Device::kGripper ? told->kind : DescriptionKind::kParameterMap;
-  }
-  if (!told) {
-    throw ConfigError(fmt::format(
-        "{}: cannot tell what device this describes from its keys; say which with --as lifter|gripper", name));
-  }
-  return told->kind;
-}
-
 }  // namespace
 
 DescriptionFile LoadDescription(const std::string& path) {
@@ -63,7 +37,22 @@ Selection Select(const DescriptionFile& file, const Selector& selector, std::opt
     }
     selection.node = *node;
   }
-  selection.kind = ResolveKind(selection.node, selector, building, file.name);
+  const std::optional<KindEvidence> told = TellDescriptionKind(selection.node);
+  if (building && !selector.as && told && DeviceOf(told->kind) != *building) {
+    throw ConfigError(fmt::format(
+        "{0}: looks like a {1} description ({2}), not a {3} one; add --as {3} to build a {3} from it all the same",
+        file.name, DeviceName(DeviceOf(told->kind)), told->evidence, DeviceName(*building)));
+  }
+  const std::optional<Device> device = selector.as ? selector.as : building;
+  if (!device && !selector.motor && !told) {
+    throw ConfigError(fmt::format(
+        "{}: cannot tell what device this describes from its keys; say which with --as lifter|gripper", file.name));
+  }
+  if (device != Device::kLifter) {  // a motor file's section, else what the keys tell, else a parameter map
+    selection.kind = selector.motor                                                  ? DescriptionKind::kMotorFile
+                     : told && (!device || DeviceOf(told->kind) == Device::kGripper) ? told->kind
+                                                                                     : DescriptionKind::kParameterMap;
+  }
   return selection;
 }
 

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <system_error>
 
+#include <CLI/CLI.hpp>
+
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
 #include "tools/motor_driver.h"
@@ -90,7 +92,6 @@ int Main(int argc, char** argv) {
   std::string as;
   std::string log_level;
   bool markdown = false;
-  bool json = false;
   bool quiet = false;
   bool no_progress = false;
   CLI::App app{"vorn-io: move, check and explain vorn_io devices (lifters and servo grippers)", "vorn-io"};
@@ -107,8 +108,13 @@ int Main(int argc, char** argv) {
   app.add_option("--log-level", log_level, "the library's log level for this run (wins over SPDLOG_LEVEL)")
       ->check(CLI::IsMember({"trace", "debug", "info", "warn", "error", "critical", "off"}));
   app.add_flag("--no-progress", no_progress, "no progress bar or progress lines");
-  SimulationOptions simulation;
-  AddSimulationOptions(app, simulation);
+  bool on_simulation = false;
+  app.add_flag("--sim", on_simulation,
+               "run the command on the simulated motors (the stand-in libvorn_motor.so.1); give it before the command");
+  std::vector<std::string> program;  // sim's
+  app.add_subcommand("sim", "run PROGRAM [ARGS...] on the simulated motors: vorn-io sim -- PROGRAM")
+      ->add_option("PROGRAM", program, "the program and its arguments, after --")
+      ->required();
 
   CLI::App* version =
       app.add_subcommand("version", "print the library's version line and the motor-driver library loaded");
@@ -128,7 +134,7 @@ int Main(int argc, char** argv) {
       "check", "explain descriptions key by key without creating a motor; exit 1 if anything is flagged");
   AddDescription(*check, move.selector, as, files, "lifter, gripper or motor files (-: standard input)",
                  {"lifter", "gripper"});
-  check->add_flag("--json", json, "print one JSON document instead of lines");
+  check->add_flag("--json", move.json, "print one JSON document instead of lines");
   CLI::App* keys = app.add_subcommand("keys", "print every configuration key with its type, default and fallback");
   keys->add_flag("--markdown", markdown, "as the Markdown tables of README.md");
 
@@ -161,7 +167,7 @@ int Main(int argc, char** argv) {
     move.selector.as = as == "lifter" ? Device::kLifter : Device::kGripper;
   }
   try {
-    if (const std::optional<int> code = HandleSimulation(simulation)) {
+    if (const std::optional<int> code = HandleSimulation(on_simulation, program)) {
       return *code;
     }
     // A write to a terminal that stops background writers (`stty tostop`)
@@ -180,7 +186,7 @@ int Main(int argc, char** argv) {
     } else if (keys->parsed()) {
       fmt::print("{}", KeysText(markdown));
     }
-    return CheckedOutput(check->parsed()     ? RunCheck(files, move.selector, json)
+    return CheckedOutput(check->parsed()     ? RunCheck(files, move.selector, move.json)
                          : lifter->parsed()  ? RunLifter(move)
                          : gripper->parsed() ? RunGripper(move)
                                              : kDone);

@@ -27,10 +27,9 @@ inline MotorDriver LoadedMotorDriver() {
   MotorDriver driver;
   void* handle = dlopen(kMotorDriverSoname, RTLD_LAZY | RTLD_NOLOAD);
   link_map* map = nullptr;
-  if (handle != nullptr && dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && map->l_name != nullptr) {
-    driver.path = map->l_name;
-  }
   if (handle != nullptr) {
+    driver.path =
+        dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && map->l_name != nullptr ? map->l_name : "";
     driver.simulated = IsSimulation(handle);
     dlclose(handle);
   }

@@ -98,23 +98,14 @@ int RunLifter(const MoveRequest& request) {
   const double expected = MoveSeconds(reading);
   const double timeout = request.timeout_seconds.value_or(expected * kTimeoutFactor + kTimeoutMarginSeconds);
   // The move's zero is set in this thread, by a motor call that may hang.
-  const std::optional<int> refused =
-      session.Bounded<int>("the lifter's setIoStatus", timeout, true, [lifter, to] { return lifter->setIoStatus(to); });
-  if (refused.value_or(0) != 0) {
+  const auto command = [lifter, to] { return lifter->setIoStatus(to); };
+  if (session.Bounded<int>("the lifter's setIoStatus", timeout, true, command).value_or(0) != 0) {
     return session.Finish(kRefused, {}, Line("the lifter refused the move to {} (its log line above says why)", to));
   }
   int status = -1;
   const std::optional<double> took = session.Await(kLifterPollPeriod, timeout, [&](double /*elapsed*/) {
-    lifter->getIoStatus(status);
-    // The share of the ramp done, by the lifter's own ticks: a process
-    // stopped for a while (Ctrl-Z, SIGSTOP) shows where the lifter is, not
-    // how much time has passed.
-    const UpdownLifter::MoveProgress progress = lifter->moveProgress();
-    const double done = progress.ticksTotal > 0
-                            ? static_cast<double>(progress.ticksDone) / static_cast<double>(progress.ticksTotal)
-                            : 0;
-    if (status == -1) {
-      session.Ramp(done, (1.0 - done) * expected);
+    if (lifter->getIoStatus(status) == -1) {
+      session.Ramp(lifter->moveProgress(), expected);
     }
     return status != -1;
   });
@@ -183,15 +174,14 @@ int RunGripper(const MoveRequest& request) {
     return session.Finish(kRefused, {},
                           Line("the gripper refused the command {} (its log line above says why)", *request.to));
   }
+  const auto read = [gripper] {
+    int status = 0;
+    gripper->getIoStatus(status);
+    return status;
+  };
   long polls = 0;
   const std::optional<double> took = session.Await(kGripperPollPeriod, timeout, [&](double elapsed) {
-    const int status = session
-                           .Bounded<int>("the gripper's getIoStatus", timeout - elapsed, true,
-                                         [gripper] {
-                                           int read = 0;
-                                           gripper->getIoStatus(read);
-                                           return read;
-                                         })
+    const int status = session.Bounded<int>("the gripper's getIoStatus", timeout - elapsed, true, read)
                            .value_or(1);  // a call that hung ends the wait
     ++polls;
     if (status != 1) {

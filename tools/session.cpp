@@ -16,10 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
 
 #include "tools/exit_codes.h"
-#include "vorn_io/lifter.h"
 
 namespace vorn_io::tool {
 namespace {
@@ -44,6 +42,7 @@ extern "C" void OnStopSignal(int number) {
   errno = saved_errno;
 }
 
+constexpr double kParkSeconds = std::chrono::duration<double>(UpdownLifter::kParkWait).count();
 constexpr const char* kWipeLine = "\r\033[K";
 constexpr int kBarWidth = 30;
 constexpr long kPollsPerLine = 100;
@@ -134,9 +133,8 @@ int Session::Finish(int code, const std::string& out, const std::string& err) {
     // Parked in a thread of its own, so that the loop here answers the
     // signals that arrive meanwhile: they cannot make it go faster, and the
     // person pressing Ctrl-C again learns why nothing happens.
-    const double bound = std::chrono::duration<double>(UpdownLifter::kParkWait).count();
     const std::optional<ParkOutcome> parked =
-        hung_.empty() ? Bounded("the " + kind_ + "'s shutdown", bound, false, park_) : std::nullopt;
+        hung_.empty() ? Bounded("the " + kind_ + "'s shutdown", kParkSeconds, false, park_) : std::nullopt;
     if (!parked) {
       device_.release();  // NOLINT: left to the call that still runs in it, never freed under it
       alarm = hung_;      // the shutdown's own
@@ -187,7 +185,7 @@ bool Session::Pump() {
   return true;
 }
 
-bool Session::Print(const std::string& text, bool wait) {
+bool Session::Say(const std::string& text, bool wait) {
   Pump();
   return Emit(text, static_cast<long>(std::count(text.begin(), text.end(), '\n')), wait);
 }
@@ -244,18 +242,22 @@ void Session::Progress(long step, const std::string& bar, const std::string& lin
     Status(bar);
   } else if (show_progress_ && step > printed_) {
     printed_ = step;
-    Print(line, false);
+    Say(line, false);
   } else {
     Pump();
   }
 }
 
-void Session::Ramp(double fraction, double seconds_left) {
-  // The estimate comes from the ramp's length; the move itself ends when the
-  // lifter says so, so the display stops short of 100% until then.
-  const double shown = std::clamp(fraction, 0.0, 0.99);
+void Session::Ramp(const UpdownLifter::MoveProgress& progress, double move_seconds) {
+  // The share of the ramp done, by the lifter's own ticks: a process stopped
+  // for a while (Ctrl-Z, SIGSTOP) shows where the lifter is, not how much time
+  // has passed. The move itself ends when the lifter says so, so the display
+  // stops short of 100% until then.
+  const double done =
+      progress.ticksTotal > 0 ? static_cast<double>(progress.ticksDone) / static_cast<double>(progress.ticksTotal) : 0;
+  const double shown = std::clamp(done, 0.0, 0.99);
   const long tenths = static_cast<long>(std::floor(shown * 10.0));
-  const std::string left = fmt::format("about {:.1f} s left", std::max(seconds_left, 0.0));
+  const std::string left = fmt::format("about {:.1f} s left", std::max((1.0 - done) * move_seconds, 0.0));
   Progress(tenths, LifterBar(shown, Width() - 3 - static_cast<int>(left.size())) + "  " + left,
            Line("progress {:3d}%, {}", tenths * 10, left));
 }
@@ -269,7 +271,7 @@ void Session::Settling(long polls, double seconds) {
 void Session::RampDone() {
   Status({});
   if (show_progress_) {
-    Print(bar_ ? LifterBar(1.0, Width() - 1) + "\n" : "vorn-io: progress 100%\n", false);
+    Say(bar_ ? LifterBar(1.0, Width() - 1) + "\n" : "vorn-io: progress 100%\n", false);
   }
 }
 

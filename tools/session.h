@@ -15,6 +15,7 @@
 
 #include "tools/commands.h"
 #include "vorn_io/bounded_writer.h"
+#include "vorn_io/lifter.h"
 #include "vorn_io/logger.h"
 #include "vorn_io/park_outcome.h"
 #include "vorn_io/vorn_io_interface.h"
@@ -52,9 +53,8 @@ class Session {
   template <typename T, typename... Args>
   T* Build(const std::string& file, const char* kind, Args&&... args) {
     try {
-      auto device = std::make_unique<T>(std::forward<Args>(args)...);
-      T* built = device.get();
-      device_ = std::move(device);
+      device_ = std::make_unique<T>(std::forward<Args>(args)...);
+      auto* built = static_cast<T*>(device_.get());
       kind_ = kind;
       park_ = [built] { return built->park(); };
       Pump();
@@ -66,11 +66,10 @@ class Session {
   }
 
   /// Runs the device call `call` (named `what`) on a thread of its own and
-  /// waits for its result, answering stop signals, `seconds` and
-  /// `kStopGrace` at most, or, if `stoppable`, `kStopGrace` after a signal.
-  /// Nothing when it has not
-  /// returned: it is left to hang, the device is never touched again, and
-  /// the run ends with kMayBeEnabled and a line that names the call.
+  /// waits for its result, answering stop signals, `seconds` and `kStopGrace`
+  /// at most, or, if `stoppable`, `kStopGrace` after a signal. Nothing when it
+  /// has not returned: it is left to hang, the device is never touched again,
+  /// and the run ends with kMayBeEnabled and a line that names the call.
   template <typename R>
   std::optional<R> Bounded(const std::string& what, double seconds, bool stoppable, std::function<R()> call) {
     auto result = std::make_shared<std::promise<R>>();
@@ -110,9 +109,10 @@ class Session {
   int Finish(int code, const std::string& out = {}, const std::string& err = {});
   std::function<void(int)> at_end;  ///< `Finish` calls it with the exit code, the device shut down but not destroyed
 
-  /// Lines of the tool's own, after the library's; false if they did not go out whole.
-  bool Say(const std::string& text) { return Print(text, true); }
-  void Ramp(double fraction, double seconds_left);  ///< `fraction` from 0 to 1
+  /// Lines of the tool's own, after the library's; false if they did not go out whole. Progress does not `wait`
+  /// for room after a loss.
+  bool Say(const std::string& text, bool wait = true);
+  void Ramp(const UpdownLifter::MoveProgress& progress, double move_seconds);
   void Settling(long polls, double seconds);
   void RampDone();  ///< a full bar on the terminal, "progress 100%" otherwise
 
@@ -121,7 +121,6 @@ class Session {
   int Sleep(std::chrono::milliseconds timeout) const;
   bool Pump();                         ///< writes the library's lines received so far; true if there were any
   void Warn(const std::string& text);  ///< on standard error, the status line wiped first
-  bool Print(const std::string& text, bool wait);
   /// `bar` on a terminal, else `line` if `step` is past the last one printed.
   void Progress(long step, const std::string& bar, const std::string& line);
   void Status(const std::string& line);

@@ -45,16 +45,9 @@ const char* IgnoresPreload(const std::string& program) {
 
 }  // namespace
 
-void AddSimulationOptions(CLI::App& app, SimulationOptions& options) {
-  app.add_flag("--sim", options.on_simulation,
-               "run the command on the simulated motors (the stand-in libvorn_motor.so.1); give it before the command");
-  options.command = app.add_subcommand("sim", "run PROGRAM [ARGS...] on the simulated motors: vorn-io sim -- PROGRAM");
-  options.command->add_option("PROGRAM", options.program, "the program and its arguments, after --")->required();
-}
-
-std::optional<int> HandleSimulation(const SimulationOptions& options) {
-  const bool command = options.command != nullptr && options.command->parsed();
-  if (!options.on_simulation && !command) {
+std::optional<int> HandleSimulation(bool on_simulation, const std::vector<std::string>& program_args) {
+  const bool command = !program_args.empty();
+  if (!on_simulation && !command) {
     return std::nullopt;
   }
   const MotorDriver driver = LoadedMotorDriver();
@@ -71,10 +64,10 @@ std::optional<int> HandleSimulation(const SimulationOptions& options) {
   char resolved[PATH_MAX];
   const std::string simulation =
       driver.path[0] == '/' || realpath(driver.path.c_str(), resolved) == nullptr ? driver.path : resolved;
-  const std::string program = ResolveProgram(options.program.front());
+  const std::string program = ResolveProgram(program_args.front());
   const char* ignored = program.empty() ? nullptr : IgnoresPreload(program);
   if (program.empty()) {
-    Warn("sim: {}: command not found", options.program.front());
+    Warn("sim: {}: command not found", program_args.front());
   } else if (ignored != nullptr) {
     Warn("sim: {} {}: the loader ignores LD_PRELOAD for it, so it would not run on the simulation; refused", program,
          ignored);
@@ -88,7 +81,7 @@ std::optional<int> HandleSimulation(const SimulationOptions& options) {
                       std::string(earlier).rfind(simulation + ":", 0) != 0;
     setenv("LD_PRELOAD", (simulation + (keep ? ":" + std::string(earlier) : "")).c_str(), 1);  // NOLINT
     std::vector<char*> argv;
-    for (const std::string& arg : options.program) {
+    for (const std::string& arg : program_args) {
       argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
