@@ -179,9 +179,12 @@ TEST(LifterShutdown, AHungMotorCallHoldsNeitherACommandNorTheDestructor) {
     LogCapture capture;
     if (c.moving) {
       ASSERT_EQ(lifter->setIoStatus(1), 0);
+      // The hung call, not the same call of an earlier tick caught in passing:
+      // one that has been under way for 100 ms.
       ASSERT_TRUE(WaitFor([&] {
-        const char* call = lifter->moveProgress().motorCall;
-        return call != nullptr && std::string(call) == c.call;
+        const UpdownLifter::MoveProgress progress = lifter->moveProgress();
+        return progress.motorCall != nullptr && std::string(progress.motorCall) == c.call &&
+               Clock::now() - progress.motorCallSince > std::chrono::milliseconds(100);
       }));
       // A command gives up on the tick within its bound, and says why.
       const Clock::time_point before = Clock::now();
