@@ -89,20 +89,6 @@ std::size_t ThreadsUnderFifoAt(int priority) {
   return count;
 }
 
-/// Whether this process may run a thread under SCHED_FIFO.
-bool MayUseRealTime() {
-  int policy = 0;
-  sched_param parameters{};
-  pthread_getschedparam(pthread_self(), &policy, &parameters);
-  sched_param fifo{};
-  fifo.sched_priority = 1;
-  if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &fifo) != 0) {
-    return false;
-  }
-  pthread_setschedparam(pthread_self(), policy, &parameters);
-  return true;
-}
-
 TEST(LifterSettings, ThreadPriorityRunsTheTicksUnderFifoOrIsReplaced) {
   struct Case {
     std::string value;
@@ -117,7 +103,7 @@ TEST(LifterSettings, ThreadPriorityRunsTheTicksUnderFifoOrIsReplaced) {
       {"-4", 0, "[ERROR] Invalid thread_priority: -4, use 0\r\n"},
       {"high", 0, ""},
   };
-  const bool real_time = MayUseRealTime();
+  const bool real_time = vorn_io_test::MayUseRealTime();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
     const std::string dev = UniqueDevName();

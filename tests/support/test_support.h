@@ -1,6 +1,8 @@
 #pragma once
 
 // Helpers the test areas share: one copy each.
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +18,21 @@
 #include "vorn_io/vorn_io_interface.h"
 
 namespace vorn_io_test {
+
+/// Whether this process may run a thread under SCHED_FIFO: tries it on the
+/// calling thread and puts its scheduling back.
+inline bool MayUseRealTime() {
+  int policy = 0;
+  sched_param parameters{};
+  pthread_getschedparam(pthread_self(), &policy, &parameters);
+  sched_param fifo{};
+  fifo.sched_priority = 1;
+  if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &fifo) != 0) {
+    return false;
+  }
+  pthread_setschedparam(pthread_self(), policy, &parameters);
+  return true;
+}
 
 /// How many times `part` occurs in `text`, not overlapping.
 inline std::size_t Occurrences(const std::string& text, const std::string& part) {

@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
 #include "vorn_io/private_timer.h"
 
 namespace {
@@ -430,20 +431,6 @@ ThreadTraits TraitsOfThisThread() {
   return traits;
 }
 
-/// Whether this process may run a thread under SCHED_FIFO.
-bool MayUseRealTime() {
-  sched_param parameters{};
-  int policy = 0;
-  pthread_getschedparam(pthread_self(), &policy, &parameters);
-  sched_param fifo{};
-  fifo.sched_priority = 1;
-  if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &fifo) != 0) {
-    return false;
-  }
-  pthread_setschedparam(pthread_self(), policy, &parameters);
-  return true;
-}
-
 TEST(PrivateTimerTest, TheThreadRunsWithTheSmallestSlackAndThePolicyAskedFor) {
   struct Case {
     const char* name;
@@ -451,7 +438,7 @@ TEST(PrivateTimerTest, TheThreadRunsWithTheSmallestSlackAndThePolicyAskedFor) {
     int result;  // when the process may use real-time scheduling
     int policy;
   };
-  const bool real_time = MayUseRealTime();
+  const bool real_time = vorn_io_test::MayUseRealTime();
   const std::vector<Case> cases = {
       {"normal", 0, 0, SCHED_OTHER},
       {"fifo 10", 10, real_time ? 0 : EPERM, real_time ? SCHED_FIFO : SCHED_OTHER},
